@@ -1,0 +1,132 @@
+#include "app/MainApp.h"
+
+#include <QHostAddress>
+#include <QNetworkInterface>
+
+#include "commands/PrinterJson.h"
+#include "log/Log.h"
+#include "platform/Fonts.h"
+#include "printing/FileLoader.h"
+#include "printing/PrinterQueue.h"
+#include "rooms/InformationServices.h"
+#include "server/MultiTcpServer.h"
+#include "update/AutoUpdate.h"
+
+namespace {
+const quint16 kHttpPort = 12380;
+}
+
+CMainApp::CMainApp(int &argc, char **argv, const QString &strAppDir)
+    : QApplication(argc, argv)
+    , strAppDir(strAppDir.isEmpty() ? QCoreApplication::applicationDirPath() : strAppDir)
+{
+    Platform::registerFontSubstitutions();
+
+    pPrinterQueue = new CPrinterQueue(this);
+    pPrinterQueue->start(QThread::IdlePriority);
+
+    pTcpServer = new CMultiTcpServer(this);
+    pTcpServer->listen(QHostAddress::Any, kHttpPort);
+    connect(pTcpServer, QOverload<int>::of(&CMultiTcpServer::newConnection), this, &CMainApp::newConnectSlot);
+
+    pPrinterJson = new PrinterJson(this->strAppDir);
+    pAutoUpdate = new CAutoUpdate(this);
+    pInformationServices = new CInformationServices();
+    pFileLoader = new FileLoader(this->strAppDir);
+
+    scanInterfaces();
+    loadPrinterConfig();
+}
+
+CMainApp::~CMainApp()
+{
+    pTcpServer->close();
+    delete pFileLoader;
+    pFileLoader = nullptr;
+    delete pTcpServer;
+    pTcpServer = nullptr;
+    delete pPrinterQueue;
+    pPrinterQueue = nullptr;
+    delete pInformationServices;
+    pInformationServices = nullptr;
+    delete pAutoUpdate;
+    pAutoUpdate = nullptr;
+    delete pPrinterJson;
+    pPrinterJson = nullptr;
+}
+
+void CMainApp::scanInterfaces()
+{
+    const QList<QNetworkInterface> lstInterfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &iface : lstInterfaces) {
+        const QNetworkInterface::InterfaceFlags flags = iface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry &entry : iface.addressEntries()) {
+            const QHostAddress ip = entry.ip();
+            const QHostAddress broadcast = entry.broadcast();
+            if (!ip.isNull() && !ip.isLoopback() && !broadcast.isNull()
+                && ip.protocol() == QAbstractSocket::IPv4Protocol) {
+                strLocalIp = ip.toString();
+                strBroadcastIp = broadcast.toString();
+            }
+            WRITE_LOG(g_printerLog, QStringLiteral("本机IP:%1").arg(ip.toString()));
+        }
+    }
+}
+
+QString CMainApp::getAddressIP()
+{
+    return strLocalIp;
+}
+
+QString CMainApp::getBroadcast()
+{
+    return strBroadcastIp;
+}
+
+bool CMainApp::isOpenAutoStart()
+{
+    return false;
+}
+
+int CMainApp::getPrintQuantity() const
+{
+    return nPrintQuantity;
+}
+
+void CMainApp::setPrintQuantity(int nQuantity)
+{
+    if (nPrintQuantity.exchange(nQuantity) != nQuantity)
+        emit printQuantityChanged();
+}
+
+bool CMainApp::isPowerBoot() const
+{
+    return bPowerBoot;
+}
+
+QString CMainApp::appDir() const
+{
+    return strAppDir;
+}
+
+QString CMainApp::localIp() const
+{
+    return strLocalIp;
+}
+
+QString CMainApp::broadcastIp() const
+{
+    return strBroadcastIp;
+}
+
+QJsonObject CMainApp::readJsonFile(const QString &strFileName)
+{
+    return pPrinterJson->readJsonFile(strFileName);
+}
+
+bool CMainApp::writeJsonFile(const QJsonObject &obj, const QString &strFileName)
+{
+    return pPrinterJson->writeJsonFile(obj, strFileName);
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QApplication>
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+
+#include <atomic>
+
+#include "server/HttpConnection.h"
+
+class QTcpSocket;
+class CInformationServices;
+class CMultiTcpServer;
+class CPrinterQueue;
+class PrinterJson;
+class CAutoUpdate;
+class FileLoader;
+
+// The process's application object: owns every service, carries the HTTP connection handlers
+// (server/HttpHandlers.cpp) and the command dispatcher (commands/CommandDispatcher.cpp), and
+// publishes a few properties to the window as "mainwindow".
+// It is a QApplication (not only a QGuiApplication) because the tray icon's fallback needs widgets.
+class CMainApp : public QApplication
+{
+    Q_OBJECT
+    Q_PROPERTY(int getPrintQuantity READ getPrintQuantity WRITE setPrintQuantity NOTIFY printQuantityChanged)
+    Q_PROPERTY(bool isPowerBoot READ isPowerBoot NOTIFY isPowerBootChanged)
+
+public:
+    // strAppDir: where every file of the service lives; empty means the executable's directory.
+    CMainApp(int &argc, char **argv, const QString &strAppDir = QString());
+    ~CMainApp() override;
+
+    Q_INVOKABLE QString getAddressIP();
+    Q_INVOKABLE QString getBroadcast();
+    Q_INVOKABLE bool isOpenAutoStart();
+    Q_INVOKABLE void setAutoStart(bool enable);
+    Q_INVOKABLE bool bAutoStart();
+    Q_INVOKABLE bool setPowerBoot(bool bOpen);
+
+    int getPrintQuantity() const;
+    // Same rule for the window and the print queue's worker: only a change is stored and signalled.
+    void setPrintQuantity(int nQuantity);
+    bool isPowerBoot() const;
+
+    QString appDir() const;
+    QString localIp() const;
+    QString broadcastIp() const;
+
+    QString dispatchCommand(const QByteArray &baBody);
+    void sendResponse(QTcpSocket *pSocket, const QString &strReply);
+    void loadPrinterConfig();
+    void applyPrinterEntries(const QJsonArray &arrEntries);
+    bool updateUpdaterConfig(const QJsonObject &objRequest);
+
+    QJsonObject readJsonFile(const QString &strFileName);
+    bool writeJsonFile(const QJsonObject &obj, const QString &strFileName);
+
+    CPrinterQueue *printerQueue() const { return pPrinterQueue; }
+    CInformationServices *informationServices() const { return pInformationServices; }
+    CAutoUpdate *autoUpdate() const { return pAutoUpdate; }
+    FileLoader *fileLoader() const { return pFileLoader; }
+    int connectionCount() const { return mapConnections.size(); }
+
+signals:
+    void printQuantityChanged();
+    void isPowerBootChanged();
+
+private slots:
+    void newConnectSlot(int nSocketDescriptor);
+    void onReadyRead();
+    void onDisconnected();
+    void onBytesWritten(qint64 nBytesWritten);
+    void onSocketError(QAbstractSocket::SocketError socketError);
+
+private:
+    void scanInterfaces();
+
+    // One function per command row of the dispatcher.
+    QString cmdPrint(const QJsonObject &objRequest);
+    QString cmdSettings(const QJsonObject &objRequest);
+    QString cmdInfoData();
+    QString cmdPrinterStatus();
+    QString cmdFireAlarm(const QJsonObject &objRequest);
+    QString cmdCloseRoom(const QJsonObject &objRequest);
+    QString cmdSetRoomArea(const QJsonObject &objRequest);
+    QString cmdGetRoomArea();
+    QString cmdSendMessage(const QJsonObject &objRequest);
+    QString cmdUpdateConfig(const QJsonObject &objRequest);
+    QString cmdDrinkMsg(const QJsonObject &objRequest);
+
+    CInformationServices *pInformationServices = nullptr;
+    CMultiTcpServer *pTcpServer = nullptr;
+    CPrinterQueue *pPrinterQueue = nullptr;
+    PrinterJson *pPrinterJson = nullptr;
+    CAutoUpdate *pAutoUpdate = nullptr;
+    QString strLocalIp;
+    QString strBroadcastIp;
+    std::atomic<qint32> nPrintQuantity{0};
+    bool bPowerBoot = true;
+    QMap<QTcpSocket *, HttpConnection> mapConnections;
+    FileLoader *pFileLoader = nullptr;
+    QString strAppDir;
+};

@@ -1,0 +1,72 @@
+#include <QByteArray>
+#include <QHostAddress>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+#include <QSharedMemory>
+#include <QSslSocket>
+#include <QSystemSemaphore>
+#include <QUdpSocket>
+#include <QUrl>
+
+#include <cstdio>
+
+#include "app/MainApp.h"
+#include "log/Log.h"
+#include "platform/SingleInstance.h"
+
+namespace {
+const quint16 kUpdaterLinkPort = 19682;
+
+// A second start with "quit" only asks the running instance, through its updater link, to close.
+int sendQuitRequest()
+{
+    char szBuffer[128] = {};
+    const int nLength = std::snprintf(szBuffer, 127, "{\"query\":\"%s\"}", "IsUpdated");
+    QUdpSocket udpSocket;
+    udpSocket.writeDatagram(szBuffer, nLength, QHostAddress(QStringLiteral("127.0.0.1")), kUpdaterLinkPort);
+    udpSocket.writeDatagram(szBuffer, nLength, QHostAddress(QStringLiteral("127.0.0.1")), kUpdaterLinkPort);
+    return 0;
+}
+
+bool isQuitRequest(int argc, char *argv[])
+{
+    return argc >= 2 && QByteArray(argv[1]).contains("quit");
+}
+}
+
+int main(int argc, char *argv[])
+{
+    if (isQuitRequest(argc, argv))
+        return sendQuitRequest();
+
+    CMainApp app(argc, argv);
+    CBackupFiles::initLogDir(QCoreApplication::applicationDirPath());
+    g_printerLog.start(QThread::IdlePriority);
+    g_vodLog.start(QThread::IdlePriority);
+    WRITE_LOG(g_printerLog, QStringLiteral("SSL支持状态:%1").arg(QSslSocket::supportsSsl() ? 1 : 0));
+
+    QSystemSemaphore semaphore(QStringLiteral("VexaPrinter"), 1, QSystemSemaphore::Open);
+    semaphore.acquire();
+    QSharedMemory marker(QStringLiteral("VexaPrinterObject"));
+    Platform::releaseStaleInstanceMarker(marker);
+    if (!marker.create(1, QSharedMemory::ReadWrite)) {
+        semaphore.release();
+        return 0;
+    }
+    semaphore.release();
+
+    // The window is small and static: the software scene graph draws it without needing OpenGL,
+    // which a cashier PC's driver (or a headless session) may not offer.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    QQmlApplicationEngine engine;
+    engine.rootContext()->setContextProperty(QStringLiteral("mainwindow"), &app);
+    engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml"), QUrl::TolerantMode));
+    QObject::disconnect(&engine, &QQmlEngine::quit, nullptr, nullptr);
+    QObject::connect(&engine, &QQmlEngine::quit, &app, [] { QCoreApplication::quit(); }, Qt::DirectConnection);
+    if (engine.rootObjects().isEmpty())
+        return -1;
+    return app.exec();
+}

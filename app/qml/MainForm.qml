@@ -1,0 +1,55 @@
+import QtQuick 2.7
+import QtQuick.Controls 1.4
+
+Item {
+    id: form
+
+    Image {
+        id: badge
+        source: "/images/bj.png"
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.verticalCenter: parent.verticalCenter
+        anchors.verticalCenterOffset: -40
+    }
+
+    Text {
+        id: waitingText
+        objectName: "waitingText"
+        anchors.top: badge.bottom
+        anchors.topMargin: 20
+        anchors.horizontalCenter: parent.horizontalCenter
+        color: "black"
+        font.pixelSize: 23
+        elide: Text.ElideRight
+        textFormat: Text.RichText
+        text: "正在运行，等待打印：" + "<font color=\"red\">" + mainwindow.getPrintQuantity
+    }
+
+    Text {
+        id: hintText
+        anchors.top: waitingText.bottom
+        anchors.topMargin: 20
+        anchors.horizontalCenter: parent.horizontalCenter
+        color: "#808080"
+        font.pixelSize: 15
+        elide: Text.ElideRight
+        text: "Corvel收银台打印小票必须运行Corvel打印控件"
+    }
+
+    CheckBox {
+        id: powerBoot
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 10
+        anchors.right: parent.right
+        anchors.rightMargin: 10
+        text: qsTr("开机启动")
+        checked: mainwindow.isPowerBoot
+        visible: mainwindow.isOpenAutoStart()
+        onCheckedChanged: mainwindow.setPowerBoot(checked)
+    }
+
+    BusyIndicator {
+        anchors.centerIn: parent
+        running: false
+    }
+}

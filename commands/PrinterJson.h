@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+// Reads and writes one JSON object per file; "./name" stands for the application directory.
+class PrinterJson
+{
+public:
+    explicit PrinterJson(const QString &strAppDir);
+
+    QJsonObject readJsonFile(const QString &strFileName);
+    bool writeJsonFile(const QJsonObject &obj, const QString &strFileName);
+
+private:
+    QString resolve(const QString &strFileName) const;
+
+    QString strAppDir;
+};

@@ -1,0 +1,145 @@
+#include "log/BackupFiles.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+const int kPollMs = 500;
+const int kStopWaitMs = 1000;
+const qint64 kRetentionSeconds = 604800;
+}
+
+// Defined before the channels so that it outlives both of them.
+QString CBackupFiles::strLogDir;
+
+CBackupFiles g_printerLog(QStringLiteral("PrinterLog"));
+CBackupFiles g_vodLog(QStringLiteral("VodLog"));
+
+CBackupFiles::CBackupFiles(const QString &strPrefix)
+    : QThread(nullptr)
+    , strPrefix(strPrefix)
+{
+}
+
+CBackupFiles::~CBackupFiles()
+{
+    bStop = true;
+    {
+        QMutexLocker locker(&mutexSleep);
+        condWake.wakeAll();
+    }
+    if (!wait(kStopWaitMs)) {
+        // A batch is stuck on a slow disk: the QThread object must not die under it.
+        wait();
+    }
+}
+
+void CBackupFiles::initLogDir(const QString &strAppDir)
+{
+    strLogDir = strAppDir + QStringLiteral("/logs");
+    QDir dir(strLogDir);
+    if (!dir.exists())
+        dir.mkpath(QStringLiteral("."));
+}
+
+QString CBackupFiles::logDir()
+{
+    return strLogDir;
+}
+
+QString CBackupFiles::buildLine(const QString &strMessage, const char *pFile, int nLine)
+{
+    const QString strTime = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    // One multi-argument arg() call: a "%1" inside the message is not substituted again.
+    return QStringLiteral("[%1] %2 (%3:%4)\n")
+        .arg(strTime, strMessage, QString::fromUtf8(pFile), QString::number(nLine));
+}
+
+void CBackupFiles::writeLog(const QString &strLine)
+{
+    QMutexLocker locker(&mutex);
+    lstPending.append(strLine);
+}
+
+int CBackupFiles::pendingCount()
+{
+    QMutexLocker locker(&mutex);
+    return lstPending.size();
+}
+
+QStringList CBackupFiles::pendingLines()
+{
+    QMutexLocker locker(&mutex);
+    return lstPending;
+}
+
+void CBackupFiles::run()
+{
+    QDateTime dtNextCleanup(QDate::currentDate(), QTime(3, 0));
+    while (!bStop) {
+        for (;;) {
+            lstWriting.clear();
+            {
+                QMutexLocker locker(&mutex);
+                if (!lstPending.isEmpty())
+                    lstPending.swap(lstWriting);
+            }
+            if (lstWriting.isEmpty())
+                break;
+            writeBatch();
+            if (bStop)
+                return;
+        }
+        if (dtNextCleanup < QDateTime::currentDateTime()) {
+            removeOldLogs();
+            dtNextCleanup = dtNextCleanup.addDays(1);
+        }
+        QMutexLocker locker(&mutexSleep);
+        if (!bStop)
+            condWake.wait(&mutexSleep, kPollMs);
+    }
+}
+
+void CBackupFiles::writeBatch()
+{
+    QDir dir(strLogDir);
+    if (!dir.exists())
+        dir.mkpath(QStringLiteral("."));
+    const QString strPath = QStringLiteral("%1/%2_%3.log")
+                                .arg(strLogDir, strPrefix, QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    QFile file(strPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    QByteArray baBatch;
+    for (const QString &strLine : qAsConst(lstWriting))
+        baBatch.append(strLine.toUtf8());
+    file.write(baBatch);
+    file.close();
+}
+
+void CBackupFiles::removeOldLogs()
+{
+    removeOldLogs(QDateTime::currentDateTime());
+}
+
+void CBackupFiles::removeOldLogs(const QDateTime &dtNow)
+{
+    QDir dir(strLogDir);
+    if (!dir.exists()) {
+        qWarning() << "Directory does not exist:" << strLogDir;
+        return;
+    }
+    const QFileInfoList lstFiles =
+        dir.entryInfoList(QStringList{strPrefix + QStringLiteral("*.log")}, QDir::Files | QDir::NoDotAndDotDot);
+    for (const QFileInfo &info : lstFiles) {
+        if (info.lastModified().secsTo(dtNow) <= kRetentionSeconds)
+            continue;
+        const QString strPath = info.absoluteFilePath();
+        if (QFile::remove(strPath))
+            qDebug() << "Deleted file:" << strPath;
+        else
+            qWarning() << "Failed to delete file:" << strPath;
+    }
+}

@@ -1,0 +1,11 @@
+#!/bin/bash
+# Installs what is missing, builds, starts the local services the tests print to, runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh test
+scripts/build.sh -DVEXA_BUILD_TESTS=ON
+if [ -x scripts/test-services.sh ]; then
+  scripts/test-services.sh
+fi
+cd build
+ctest --output-on-failure -j"$(nproc)" "$@"

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+class QTimer;
+
+// Per-connection record of the HTTP server, kept by value in CMainApp::mapConnections.
+struct HttpConnection
+{
+    qint32 nContentLength = 0;  // body length still awaited; 0 = next bytes start a header
+    QByteArray baRecv;          // received and not yet consumed
+    QList<QByteArray> lstSend;  // whole replies waiting; the head is being written
+    quint32 nSent = 0;          // bytes of the head the socket has accepted
+    QTimer *pIdleTimer = nullptr;  // closes a connection that stays silent too long
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QTcpServer>
+
+// Hands each accepted descriptor straight to the application object, which adopts it
+// into a socket of its own; the base class's pending-connection queue is never used.
+class CMultiTcpServer : public QTcpServer
+{
+    Q_OBJECT
+public:
+    explicit CMultiTcpServer(QObject *parent = nullptr);
+
+signals:
+    void newConnection(int nSocketDescriptor);
+
+protected:
+    void incomingConnection(qintptr nSocketDescriptor) override;
+};
