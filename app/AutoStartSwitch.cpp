@@ -1,9 +1,76 @@
-// Start-with-the-desktop switch of the application object.
+// Start-with-the-desktop switch of the application object: two independent per-user autostart
+// entries, one switched by the window (setPowerBoot), one by setAutoStart / bAutoStart.
 #include "app/MainApp.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+
+#include "platform/AutoStartEntries.h"
+
+namespace {
+const QString kEntrySuffix = QStringLiteral(".desktop");
+// Distinct from the window's entry, so switching one never touches the other.
+const QString kRunEntrySuffix = QStringLiteral("-run.desktop");
+
+QString getStartupFolder()
+{
+    const QString strFolder = Platform::autostartFolder();
+    if (strFolder.isEmpty())
+        qDebug().noquote() << QStringLiteral("无法获取启动文件夹路径");
+    return strFolder;
+}
+
+bool createShortcut(const QString &strTarget, const QString &strLink, const QString &strName)
+{
+    return Platform::writeAutostartEntry(strLink, strTarget, strName);
+}
+
+bool deleteShortcut(const QString &strLink)
+{
+    if (!QFileInfo(strLink).isFile())
+        return false;
+    const int nError = Platform::removeAutostartEntry(strLink);
+    if (nError == 0) {
+        qDebug().noquote() << "Shortcut deleted successfully.";
+        return true;
+    }
+    qDebug().noquote().nospace() << "Failed to delete the shortcut. Error: " << nError;
+    return false;
+}
+
+// The run entry: named after the executable's base name; empty when there is no autostart folder.
+QString runEntryPath()
+{
+    const QString strFolder = Platform::autostartFolder();
+    if (strFolder.isEmpty())
+        return QString();
+    return strFolder + QLatin1Char('/') + QFileInfo(QCoreApplication::applicationFilePath()).baseName()
+        + kRunEntrySuffix;
+}
+
+QString nativeExecutablePath()
+{
+    return QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+}
+}
 
 bool CMainApp::setPowerBoot(bool bOpen)
 {
-    // TODO(updater/autostart): create or delete the autostart entry.
+    const QString strExecutable = QCoreApplication::applicationFilePath();
+    const QString strName = QFileInfo(strExecutable).completeBaseName();
+    QString strFolder = getStartupFolder();
+    strFolder.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    // Without a folder there is nowhere sensible to put the entry: the file operation is skipped.
+    if (!strFolder.isEmpty()) {
+        const QString strLink = strFolder + QLatin1Char('/') + strName + kEntrySuffix;
+        if (bOpen) {
+            QDir().mkpath(strFolder);
+            createShortcut(strExecutable, strLink, strName);
+        } else {
+            deleteShortcut(strLink);
+        }
+    }
     if (bOpen != bPowerBoot) {
         bPowerBoot = bOpen;
         emit isPowerBootChanged();
@@ -13,10 +80,20 @@ bool CMainApp::setPowerBoot(bool bOpen)
 
 void CMainApp::setAutoStart(bool enable)
 {
-    Q_UNUSED(enable);
+    const QString strEntry = runEntryPath();
+    if (strEntry.isEmpty())
+        return;
+    if (!enable) {
+        Platform::removeAutostartEntry(strEntry);
+        return;
+    }
+    const QString strName = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+    if (Platform::autostartEntryTarget(strEntry) != nativeExecutablePath())
+        Platform::writeAutostartEntry(strEntry, nativeExecutablePath(), strName);
 }
 
 bool CMainApp::bAutoStart()
 {
-    return false;
+    const QString strEntry = runEntryPath();
+    return !strEntry.isEmpty() && Platform::autostartEntryTarget(strEntry) == nativeExecutablePath();
 }
