@@ -11,8 +11,4 @@ QString processImageName(const QByteArray &baProcDir);
 // True when some process on the machine has exactly this image name (case-sensitive).
 // Reads /proc directly: a few hundred processes cost about a millisecond, so the event loop may call it.
 bool isProcessRunning(const QString &strImageName);
-
-// Pure helpers, exposed for tests.
-QString imageNameFromExeLink(const QByteArray &baLink);
-QString imageNameFromCmdline(const QByteArray &baCmdline);
 }

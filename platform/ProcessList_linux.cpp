@@ -48,9 +48,7 @@ bool readStat(const QByteArray &baProcDir, QString *pComm, char *pState)
     *pState = baStat.at(nClose + 2);
     return true;
 }
-}
 
-namespace Platform {
 QString imageNameFromExeLink(const QByteArray &baLink)
 {
     // A replaced or removed executable still runs; the kernel only marks its link.
@@ -63,7 +61,9 @@ QString imageNameFromCmdline(const QByteArray &baCmdline)
     const int nEnd = baCmdline.indexOf('\0');
     return baseNameOf(nEnd < 0 ? baCmdline : baCmdline.left(nEnd));
 }
+}
 
+namespace Platform {
 QString processImageName(const QByteArray &baProcDir)
 {
     char szLink[4096];

@@ -36,8 +36,6 @@ private slots:
     void cleanup();
     void buildAnswer_data();
     void buildAnswer();
-    void imageNames_data();
-    void imageNames();
     void processRunning();
     void processScanTime();
     void replaceFile_data();
@@ -80,28 +78,6 @@ void TestAutoUpdate::buildAnswer()
     QFETCH(QString, strCheck);
     QFETCH(QByteArray, baAnswer);
     QCOMPARE(CAutoUpdate::buildAnswer(strQuery, strCheck), baAnswer);
-}
-
-void TestAutoUpdate::imageNames_data()
-{
-    QTest::addColumn<bool>("bFromExe");
-    QTest::addColumn<QByteArray>("baInput");
-    QTest::addColumn<QString>("strName");
-
-    QTest::newRow("exe") << true << QByteArray("/opt/app/Updater/Updater.exe") << "Updater.exe";
-    QTest::newRow("exe replaced") << true << QByteArray("/opt/app/Updater/Updater.exe (deleted)") << "Updater.exe";
-    QTest::newRow("exe with blank") << true << QByteArray("/opt/my app/Up dater.exe") << "Up dater.exe";
-    QTest::newRow("cmdline with args") << false << QByteArray("/x/Updater.exe\0--now\0", 22) << "Updater.exe";
-    QTest::newRow("cmdline bare") << false << QByteArray("Updater.exe") << "Updater.exe";
-    QTest::newRow("cmdline empty") << false << QByteArray() << "";
-}
-
-void TestAutoUpdate::imageNames()
-{
-    QFETCH(bool, bFromExe);
-    QFETCH(QByteArray, baInput);
-    QFETCH(QString, strName);
-    QCOMPARE(bFromExe ? Platform::imageNameFromExeLink(baInput) : Platform::imageNameFromCmdline(baInput), strName);
 }
 
 void TestAutoUpdate::processRunning()

@@ -25,6 +25,7 @@ private slots:
     void cleanup();
     void closeRequest_data();
     void closeRequest();
+    void messengerDatagrams();
     void quitMessenger();
     void updaterStartedAndReplaced();
 
@@ -94,6 +95,25 @@ void TestUpdateLink::closeRequest()
     QCOMPARE(nextAnswer(), baAnswer);
     QCOMPARE(service.waitForExit(10000), 0);
     QCOMPARE(nextAnswer(200), QByteArray());
+}
+
+// What a second start with "quit" puts on the wire, caught in place of a running instance.
+void TestUpdateLink::messengerDatagrams()
+{
+    ServiceInstance service;
+    QUdpSocket link;
+    QVERIFY(link.bind(QHostAddress::AnyIPv4, kLinkPort));
+    QCOMPARE(QProcess::execute(service.executable(), {QStringLiteral("quit")}), 0);
+
+    QList<QByteArray> lstDatagrams;
+    while (link.hasPendingDatagrams() || link.waitForReadyRead(200)) {
+        const QNetworkDatagram datagram = link.receiveDatagram();
+        qInfo().noquote() << "messenger datagram to" << datagram.destinationPort() << datagram.data().size()
+                          << "bytes:" << datagram.data();
+        lstDatagrams.append(datagram.data());
+    }
+    QCOMPARE(lstDatagrams, (QList<QByteArray>{R"({"query":"IsUpdated"})", R"({"query":"IsUpdated"})"}));
+    QVERIFY(QDir(service.dir()).entryList({QStringLiteral("logs")}, QDir::Dirs).isEmpty());
 }
 
 void TestUpdateLink::quitMessenger()
