@@ -11,6 +11,8 @@
 #include "server/HttpConnection.h"
 
 class QTcpSocket;
+class QTimer;
+struct HttpFrameEvent;
 class CInformationServices;
 class CMultiTcpServer;
 class CPrinterQueue;
@@ -63,6 +65,8 @@ public:
     CAutoUpdate *autoUpdate() const { return pAutoUpdate; }
     FileLoader *fileLoader() const { return pFileLoader; }
     int connectionCount() const { return mapConnections.size(); }
+    // Silence after which an HTTP connection is closed; only in-process tests shorten it.
+    void setHttpIdleTimeoutMs(int nMs);
 
 signals:
     void printQuantityChanged();
@@ -77,6 +81,11 @@ private slots:
 
 private:
     void scanInterfaces();
+
+    // HTTP plumbing around the pure request parser (server/HttpHandlers.cpp).
+    QTimer *startIdleTimer(QTcpSocket *pSocket);
+    void handleFrameEvent(QTcpSocket *pSocket, const HttpFrameEvent &event);
+    void logLimitExceeded(quint16 nPort, const HttpFrameEvent &event);
 
     // One function per command row of the dispatcher.
     QString cmdPrint(const QJsonObject &objRequest);
@@ -103,4 +112,5 @@ private:
     QMap<QTcpSocket *, HttpConnection> mapConnections;
     FileLoader *pFileLoader = nullptr;
     QString strAppDir;
+    int nHttpIdleMs = 30000;  // a cashier page sends its next command well within this
 };

@@ -1,7 +1,10 @@
 #include "commands/PrinterJson.h"
 
+#include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QSaveFile>
 
 #include "log/Log.h"
 
@@ -12,28 +15,37 @@ PrinterJson::PrinterJson(const QString &strAppDir)
 
 QString PrinterJson::resolve(const QString &strFileName) const
 {
-    if (strFileName.startsWith(QLatin1String("./")))
-        return strAppDir + strFileName.mid(1);
-    return strFileName;
+    // "./x" and any other relative name live under the application directory, whatever the cwd.
+    return QDir::cleanPath(QDir(strAppDir).filePath(strFileName));
 }
 
 QJsonObject PrinterJson::readJsonFile(const QString &strFileName)
 {
-    // TODO(http): zero-byte cut, parse diagnostics.
     QFile file(resolve(strFileName));
     if (!file.open(QIODevice::ReadOnly))
         return QJsonObject();
-    return QJsonDocument::fromJson(file.readAll()).object();
+    QByteArray baText = file.readAll();
+    file.close();
+    const int nZero = baText.indexOf('\0');
+    if (nZero >= 0)
+        baText.truncate(nZero);
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(baText, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        qWarning() << strFileName << parseError.errorString();
+    return document.object();
 }
 
 bool PrinterJson::writeJsonFile(const QJsonObject &obj, const QString &strFileName)
 {
-    // TODO(http): write through a temporary file and rename.
-    QFile file(resolve(strFileName));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Written beside the target and renamed over it: a crash or a full disk leaves the old file whole.
+    QSaveFile file(resolve(strFileName));
+    if (!file.open(QIODevice::WriteOnly)) {
         WRITE_LOG(g_printerLog, QStringLiteral("打印机配置写失败,%1").arg(strFileName));
         return false;
     }
     file.write(QJsonDocument(obj).toJson(QJsonDocument::Indented));
+    if (!file.commit())
+        qWarning() << strFileName << file.errorString();
     return true;
 }

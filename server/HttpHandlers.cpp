@@ -1,26 +1,211 @@
 // HTTP connection handling of the application object: accept, framing, replies, cleanup.
+// The framing decisions live in CHttpRequestParser; this file only turns them into socket work.
 #include "app/MainApp.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
-// TODO(http): real implementation.
-void CMainApp::newConnectSlot(int nSocketDescriptor)
+#include "log/Log.h"
+#include "server/HttpRequestParser.h"
+
+namespace {
+// Log text of received bytes: UTF-8 up to the first zero byte.
+QString textUpToZero(const QByteArray &baData)
 {
-    Q_UNUSED(nSocketDescriptor);
+    const int nZero = baData.indexOf('\0');
+    return QString::fromUtf8(nZero < 0 ? baData : baData.left(nZero));
 }
 
-void CMainApp::onReadyRead() {}
-void CMainApp::onDisconnected() {}
+QByteArray buildReply(const QString &strReply)
+{
+    QByteArray baBody = strReply.toUtf8();
+    const int nZero = baBody.indexOf('\0');
+    if (nZero >= 0)
+        baBody.truncate(nZero);
+    return QByteArrayLiteral("HTTP/1.1 200 OK\r\n"
+                             "Access-Control-Allow-origin: *\r\n"
+                             "Content-Type:application/json\r\n"
+                             "Content-Length:")
+           + QByteArray::number(baBody.size()) + QByteArrayLiteral("\r\n\r\n") + baBody;
+}
+}
+
+void CMainApp::setHttpIdleTimeoutMs(int nMs)
+{
+    nHttpIdleMs = nMs;
+}
+
+void CMainApp::newConnectSlot(int nSocketDescriptor)
+{
+    QTcpSocket *pSocket = new QTcpSocket(this);
+    if (!pSocket->setSocketDescriptor(nSocketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
+        delete pSocket;
+        return;
+    }
+    // Qt drops socket options set before a descriptor is adopted, so both go here.
+    pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    pSocket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    if (!mapConnections.contains(pSocket)) {
+        HttpConnection connection;
+        connection.pIdleTimer = startIdleTimer(pSocket);
+        mapConnections.insert(pSocket, connection);
+    }
+    connect(pSocket, &QTcpSocket::readyRead, this, &CMainApp::onReadyRead);
+    connect(pSocket, &QTcpSocket::disconnected, this, &CMainApp::onDisconnected);
+    connect(pSocket, &QTcpSocket::errorOccurred, this, &CMainApp::onSocketError);
+}
+
+QTimer *CMainApp::startIdleTimer(QTcpSocket *pSocket)
+{
+    QTimer *pTimer = new QTimer(this);
+    pTimer->setSingleShot(true);
+    pTimer->setInterval(nHttpIdleMs);
+    // abort(), not close(): a peer that neither sends nor reads must not keep the socket waiting to flush.
+    connect(pTimer, &QTimer::timeout, pSocket, [pSocket] {
+        WRITE_LOG(g_printerLog, QStringLiteral("http连接空闲超时，远程端口:%1，关闭连接").arg(pSocket->peerPort()));
+        pSocket->abort();
+    });
+    pTimer->start();
+    return pTimer;
+}
+
+void CMainApp::onDisconnected()
+{
+    QTcpSocket *pSocket = qobject_cast<QTcpSocket *>(sender());
+    if (!pSocket)
+        return;
+    WRITE_LOG(g_printerLog, QStringLiteral("HTTP连接断开,port:%1").arg(pSocket->peerPort()));
+    const auto it = mapConnections.find(pSocket);
+    if (it != mapConnections.end()) {
+        if (it->pIdleTimer) {
+            it->pIdleTimer->stop();
+            it->pIdleTimer->deleteLater();
+        }
+        mapConnections.erase(it);
+    }
+    disconnect(pSocket, nullptr, nullptr, nullptr);
+    pSocket->deleteLater();
+}
+
+void CMainApp::onSocketError(QAbstractSocket::SocketError socketError)
+{
+    QTcpSocket *pSocket = qobject_cast<QTcpSocket *>(sender());
+    if (!pSocket)
+        return;
+    WRITE_LOG(g_printerLog, QStringLiteral("Http连接Socket error: %1 - %2")
+                                .arg(static_cast<int>(socketError))
+                                .arg(pSocket->errorString()));
+    // The peer's own close is followed by disconnected() anyway.
+    if (socketError != QAbstractSocket::RemoteHostClosedError)
+        pSocket->close();
+}
+
+void CMainApp::onReadyRead()
+{
+    QTcpSocket *pSocket = qobject_cast<QTcpSocket *>(sender());
+    const auto it = mapConnections.find(pSocket);
+    if (!pSocket || it == mapConnections.end()) {
+        WRITE_LOG(g_printerLog, QStringLiteral("http连接，未找到socket，连接已关闭"));
+        return;
+    }
+    if (it->pIdleTimer)
+        it->pIdleTimer->start();
+    const QByteArray baNew = pSocket->readAll();
+    if (pSocket->bytesAvailable() > 0)
+        WRITE_LOG(g_printerLog, QStringLiteral("http连接，数据未读取完全,远程端口:%1").arg(pSocket->peerPort()));
+    const QList<HttpFrameEvent> lstEvents = CHttpRequestParser::feed(it->nContentLength, it->baRecv, baNew);
+    for (const HttpFrameEvent &event : lstEvents)
+        handleFrameEvent(pSocket, event);
+}
+
+void CMainApp::handleFrameEvent(QTcpSocket *pSocket, const HttpFrameEvent &event)
+{
+    const quint16 nPort = pSocket->peerPort();
+    switch (event.eKind) {
+    case HttpFrameEvent::HeaderIncomplete:
+        WRITE_LOG(g_printerLog, QStringLiteral("http连接，远程端口:%1，头部不完整，等待更多数据").arg(nPort));
+        break;
+    case HttpFrameEvent::NotPost:
+        WRITE_LOG(g_printerLog, QStringLiteral("http连接不是POST请求, 远程端口:%1, 内容:%2")
+                                    .arg(QString::number(nPort), textUpToZero(event.baData)));
+        pSocket->close();
+        break;
+    case HttpFrameEvent::BodyIncomplete:
+        WRITE_LOG(g_printerLog, QStringLiteral("http连接Body不完整，等待接受更多数据，远程端口:%1").arg(nPort));
+        break;
+    case HttpFrameEvent::Request:
+        WRITE_LOG(g_printerLog, QStringLiteral("http连接，远程端口：%1，请求:%2")
+                                    .arg(QString::number(nPort), textUpToZero(event.baData)));
+        sendResponse(pSocket, dispatchCommand(event.baData));
+        break;
+    case HttpFrameEvent::NextRequest:
+        WRITE_LOG(g_printerLog, QStringLiteral("http连接，读取到下个请求内容， %1").arg(event.nValue));
+        break;
+    case HttpFrameEvent::LimitExceeded:
+        logLimitExceeded(nPort, event);
+        pSocket->close();
+        break;
+    }
+}
+
+void CMainApp::logLimitExceeded(quint16 nPort, const HttpFrameEvent &event)
+{
+    if (event.eLimit == HttpFrameEvent::HeaderSize)
+        WRITE_LOG(g_printerLog, QStringLiteral("http连接头部过大，远程端口:%1，已接收:%2字节，关闭连接")
+                                    .arg(nPort)
+                                    .arg(event.nValue));
+    else
+        WRITE_LOG(g_printerLog, QStringLiteral("http连接Body过大，远程端口:%1，Content-Length:%2，关闭连接")
+                                    .arg(nPort)
+                                    .arg(event.nValue));
+}
+
+void CMainApp::sendResponse(QTcpSocket *pSocket, const QString &strReply)
+{
+    const QByteArray baMessage = buildReply(strReply);
+    const auto it = mapConnections.find(pSocket);
+    if (it == mapConnections.end())
+        return;
+    it->lstSend.append(baMessage);
+    if (it->lstSend.size() != 1)
+        return;
+    connect(pSocket, &QTcpSocket::bytesWritten, this, &CMainApp::onBytesWritten);
+    it->nSent = 0;
+    const qint64 nWritten = pSocket->write(baMessage);
+    if (nWritten <= 0)
+        WRITE_LOG(g_printerLog, QStringLiteral("http连接缓冲区已满，远程接收端口:%1").arg(pSocket->peerPort()));
+    else
+        it->nSent = static_cast<quint32>(nWritten);
+}
+
 void CMainApp::onBytesWritten(qint64 nBytesWritten)
 {
     Q_UNUSED(nBytesWritten);
-}
-void CMainApp::onSocketError(QAbstractSocket::SocketError socketError)
-{
-    Q_UNUSED(socketError);
-}
-void CMainApp::sendResponse(QTcpSocket *pSocket, const QString &strReply)
-{
-    Q_UNUSED(pSocket);
-    Q_UNUSED(strReply);
+    QTcpSocket *pSocket = qobject_cast<QTcpSocket *>(sender());
+    const auto it = mapConnections.find(pSocket);
+    if (!pSocket || it == mapConnections.end() || it->lstSend.isEmpty()) {
+        WRITE_LOG(g_printerLog, QStringLiteral("http连接发送状态，远程接收端口：%1 数据发送完")
+                                    .arg(pSocket ? pSocket->peerPort() : 0));
+        return;
+    }
+    const QByteArray baHead = it->lstSend.first();
+    const quint32 unHeadSize = static_cast<quint32>(baHead.size());
+    if (it->nSent < unHeadSize) {
+        const qint64 nWritten = pSocket->write(baHead.constData() + it->nSent, unHeadSize - it->nSent);
+        if (nWritten <= 0)
+            WRITE_LOG(g_printerLog, QStringLiteral("http连接缓冲区已满，远程接受端口:%1").arg(pSocket->peerPort()));
+        else
+            it->nSent += static_cast<quint32>(nWritten);
+        if (it->nSent < unHeadSize)
+            return;
+    }
+    it->lstSend.removeFirst();
+    if (!it->lstSend.isEmpty()) {
+        it->nSent = 0;
+        const qint64 nWritten = pSocket->write(it->lstSend.first());
+        if (nWritten > 0)
+            it->nSent = static_cast<quint32>(nWritten);
+        return;
+    }
+    disconnect(pSocket, &QTcpSocket::bytesWritten, this, &CMainApp::onBytesWritten);
 }

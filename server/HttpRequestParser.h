@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+// One thing the framing found while consuming a connection's bytes, in stream order.
+struct HttpFrameEvent
+{
+    enum Kind {
+        HeaderIncomplete,  // no blank line yet; the bytes wait in the buffer
+        NotPost,           // header does not start with "POST"; baData = everything that was buffered
+        BodyIncomplete,    // header consumed, body still short; the bytes wait in the buffer
+        Request,           // one complete request; baData = exactly its body
+        NextRequest,       // bytes remain after a request; nValue = how many
+        LimitExceeded,     // a size limit was broken; eLimit says which, nValue the size seen
+    };
+    enum Limit { NoLimit, HeaderSize, BodySize };
+
+    Kind eKind = HeaderIncomplete;
+    Limit eLimit = NoLimit;
+    QByteArray baData;
+    qint64 nValue = 0;
+};
+
+// Cuts POST requests out of one connection's byte stream. Pure: no sockets, no logging; the caller
+// turns the events into log lines, dispatches and replies. After NotPost or LimitExceeded the
+// buffer is empty and the caller closes the connection.
+class CHttpRequestParser
+{
+public:
+    // A command header is a few hundred bytes; 64 KiB leaves room for any browser's extra lines.
+    static constexpr int kMaxHeaderBytes = 64 * 1024;
+    // Receipts are HTML of a few KiB that refer to their logo; 32 MiB is far past any real body.
+    static constexpr qint32 kMaxBodyBytes = 32 * 1024 * 1024;
+
+    // nContentLength and baRecv are the connection's framing state (0 = a header is expected).
+    static QList<HttpFrameEvent> feed(qint32 &nContentLength, QByteArray &baRecv, const QByteArray &baNew);
+
+    // Value of the first header line containing "Content-Length:"; 0 when absent or unparsable.
+    static qint32 contentLength(const QByteArray &baHeader);
+};
