@@ -1,0 +1,53 @@
+#!/bin/bash
+# HTTP command throughput and latency: the service and nginx under the same wrk load on loopback.
+# Each server is pinned to core 0, wrk to core 1; 50 keep-alive connections.
+# Usage: benchmarks/http/run.sh [seconds]   (VEXA_BIN overrides the service binary)
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
+BIN=${VEXA_BIN:-$ROOT/build/VexaPrinter}
+SECONDS_PER_RUN=${1:-10}
+CONNS=${CONNS:-50}
+
+# The service binds fixed ports and broadcasts: measure it inside a private network namespace.
+if [ -z "${VEXA_BENCH_ISOLATED:-}" ]; then
+  exec env VEXA_BENCH_ISOLATED=1 "$ROOT/tests/common/run-isolated.sh" "$0" "$@"
+fi
+
+WORK=$(mktemp -d /tmp/vexa-bench.XXXXXX)
+cleanup() { kill "${SERVICE_PID:-}" "${NGINX_PID:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"; }
+trap cleanup EXIT
+
+cp "$BIN" "$WORK/VexaPrinter"
+(cd "$WORK" && QT_QPA_PLATFORM=offscreen exec taskset -c 0 ./VexaPrinter >"$WORK/service.out" 2>&1) &
+SERVICE_PID=$!
+sed "s#@DIR@#$WORK#g" "$HERE/nginx.conf.in" >"$WORK/nginx.conf"
+taskset -c 0 nginx -c "$WORK/nginx.conf" -p "$WORK" &
+NGINX_PID=$!
+
+wait_port() { for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/"$1") 2>/dev/null && return 0; sleep 0.1; done; echo "port $1 not up" >&2; exit 1; }
+wait_port 12380
+wait_port 18080
+
+# Latency value of one wrk percentile line, in milliseconds.
+to_ms() { awk -v v="$1" 'BEGIN { n = v + 0; if (v ~ /us$/) n /= 1000; else if (v ~ /ms$/) n += 0; else if (v ~ /s$/) n *= 1000; printf "%.3f", n }'; }
+
+measure() {  # name url
+  taskset -c 1 wrk -t1 -c"$CONNS" -d2s -s "$HERE/post.lua" "$2" >/dev/null   # warm-up
+  local out; out=$(taskset -c 1 wrk -t1 -c"$CONNS" -d"${SECONDS_PER_RUN}s" --latency -s "$HERE/post.lua" "$2")
+  echo "$out" >"$WORK/$1.wrk"
+  local rps p50 p99 errors
+  rps=$(echo "$out" | awk '/Requests\/sec/ { print $2 }')
+  p50=$(to_ms "$(echo "$out" | awk '$1 == "50%" { print $2 }')")
+  p99=$(to_ms "$(echo "$out" | awk '$1 == "99%" { print $2 }')")
+  errors=$(echo "$out" | awk '/Non-2xx|Socket errors/ { print }' | tr '\n' ' ')
+  printf '%-8s %12.0f req/s   p50 %8s ms   p99 %8s ms   %s\n' "$1" "$rps" "$p50" "$p99" "$errors"
+  eval "${1}_rps=$rps; ${1}_p99=$p99"
+}
+
+echo "one body: {\"Msg\":\"InfoData\"}; $CONNS connections; ${SECONDS_PER_RUN}s per server"
+measure service http://127.0.0.1:12380/
+measure nginx http://127.0.0.1:18080/
+awk -v s="$service_rps" -v n="$nginx_rps" -v p="$service_p99" 'BEGIN {
+  printf "ratio service/nginx: %.2f (target >= 0.50); service p99 %.3f ms (target < 2 ms)\n", s / n, p }'
+echo "service log lines written: $(cat "$WORK"/logs/PrinterLog_*.log 2>/dev/null | wc -l)"
