@@ -1,11 +1,10 @@
 #!/bin/bash
 # Two hosts on a private wire: the service in one network namespace (192.168.77.20/24), set-top
 # boxes and a second print control in another (192.168.77.30 and .31), joined by a veth pair.
-# Usage: two_hosts.sh http <VexaPrinter> <box-script>      (commands over HTTP to port 12380)
-#        two_hosts.sh driver <rooms_driver> <box-script>   (commands fed to the dispatcher on stdin)
+# Usage: two_hosts.sh <VexaPrinter> <box-script>   (commands over HTTP to port 12380)
 # Needs root for ip netns; exits 77 (skipped) without it.
 set -u
-MODE=$1 SERVICE_BIN=$2 BOX_SCRIPT=$3
+SERVICE_BIN=$1 BOX_SCRIPT=$2
 if [ "$(id -u)" != 0 ] || ! command -v ip >/dev/null; then
     echo "SKIP: needs root and iproute2"; exit 77
 fi
@@ -47,5 +46,5 @@ cp "$SERVICE_BIN" "$WORK/$(basename "$SERVICE_BIN")"
 mkdir -m 700 -p "$WORK/runtime"
 set +e
 # Bounded well inside the CTest time-out, so the trap always gets to clean up.
-timeout -k 5 75 ip netns exec "$BOX" env TMPDIR="$WORK" python3 "$BOX_SCRIPT" --mode "$MODE" --svc-ns "$SVC" \
+timeout -k 5 75 ip netns exec "$BOX" env TMPDIR="$WORK" python3 "$BOX_SCRIPT" --svc-ns "$SVC" \
     --service "$WORK/$(basename "$SERVICE_BIN")" --dir "$WORK"

@@ -2,8 +2,8 @@
 """Box side of the two-host test; runs in the boxes' network namespace.
 
 Plays two set-top boxes (192.168.77.30 and .31) and a second print control (192.168.77.30),
-starts the service in its own namespace and sends the cashier's commands to it, either over
-HTTP (port 12380) or through the dispatcher driver's stdin. Prints every datagram it captured.
+starts the service in its own namespace and sends the cashier's commands to it over
+HTTP (port 12380). Prints every datagram it captured.
 """
 import argparse
 import datetime
@@ -117,21 +117,14 @@ class Box:
 
 class Service:
     def __init__(self, args):
-        self.mode = args.mode
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen", QT_QUICK_BACKEND="software",
                    XDG_RUNTIME_DIR=os.path.join(args.dir, "runtime"))
         cmd = ["ip", "netns", "exec", args.svc_ns, "unshare", "--ipc", "--", args.service]
-        if self.mode == "driver":
-            cmd.append(args.dir)
         self.log = open(os.path.join(args.dir, "service.out"), "wb")
-        self.proc = subprocess.Popen(cmd, cwd=args.dir, env=env, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE if self.mode == "driver" else self.log,
-                                     stderr=self.log)
+        self.proc = subprocess.Popen(cmd, cwd=args.dir, env=env, stdin=subprocess.DEVNULL,
+                                     stdout=self.log, stderr=self.log)
 
     def wait_ready(self):
-        if self.mode == "driver":
-            line = self.proc.stdout.readline().decode()
-            return line.startswith("READY")
         end = time.monotonic() + 20
         while time.monotonic() < end and self.proc.poll() is None:
             try:
@@ -143,10 +136,6 @@ class Service:
 
     def command(self, obj):
         body = json.dumps(obj, ensure_ascii=False).encode()
-        if self.mode == "driver":
-            self.proc.stdin.write(body + b"\n")
-            self.proc.stdin.flush()
-            return self.proc.stdout.readline().decode().rstrip("\n")
         conn = http.client.HTTPConnection(SVC_IP, HTTP_PORT, timeout=3)
         try:
             conn.request("POST", "/", body=body, headers={"Content-Type": "application/json"})
@@ -299,7 +288,6 @@ def scenario(svc, cap, box_a, box_b, peer, directory):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--mode", choices=["http", "driver"], required=True)
     parser.add_argument("--svc-ns", required=True)
     parser.add_argument("--service", required=True)
     parser.add_argument("--dir", required=True)
@@ -313,7 +301,7 @@ def main():
     peer.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 0)
     svc = Service(args)
     try:
-        if not check(svc.wait_ready(), "service started (%s)" % args.mode):
+        if not check(svc.wait_ready(), "service started"):
             return 1
         scenario(svc, cap, Box(BOX_A, False), Box(BOX_B, True), peer, args.dir)
     finally:
