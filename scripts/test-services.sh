@@ -1,6 +1,6 @@
 #!/bin/bash
 # Brings up the local CUPS scheduler with the queues the printing tests use. Safe to run again.
-#   VexaPDF     cups-pdf, the default printer; PDFs land in $VEXA_PDF_DIR
+#   VexaPDF     cups-pdf, the default printer; PDFs land in $VEXA_PDF_DIR (default /var/spool/cups-pdf/VEXA)
 #   VexaUsbOff  disabled, device usb://  (an offline USB printer: left out of the printer list)
 #   VexaNetOff  disabled, device socket:// (an offline network printer: still listed)
 set -euo pipefail
@@ -48,7 +48,9 @@ if [ -z "$PPD" ]; then
   exit 1
 fi
 
-lpadmin -p VexaPDF -E -v cups-pdf:/ -m "$PPD"
+# cups-pdf takes PostScript; pdftocairo's conversion keeps the embedded fonts and the text
+# extractable (Ghostscript's turns all glyphs into Type 3 procedures without names or text).
+lpadmin -p VexaPDF -E -v cups-pdf:/ -m "$PPD" -o pdftops-renderer-default=pdftocairo
 lpadmin -d VexaPDF
 lpadmin -p VexaUsbOff -v usb://Vexa/Receipt%20Printer -m "$PPD"
 cupsdisable VexaUsbOff

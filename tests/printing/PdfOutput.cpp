@@ -7,7 +7,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTest>
 
 #include "platform/Printers.h"
 
@@ -60,7 +60,7 @@ QString waitForPdf(const QString &strMarker, const QDateTime &dtSince, int nTime
             if (run(QStringLiteral("pdftotext"), {info.filePath(), QStringLiteral("-")}).contains(strMarker))
                 return info.filePath();
         }
-        QThread::msleep(200);
+        QTest::qWait(200);  // keeps the event loop (logo downloads) running
     } while (timer.elapsed() < nTimeoutMs);
     return QString();
 }
