@@ -3,6 +3,7 @@
 // Built twice: with VEXA_E2E_VIA_HTTP the commands go by HTTP POST to the real service
 // (ServiceInstance), otherwise straight to the application object of this process.
 #include <QDateTime>
+#include <QProcess>
 #include <QUuid>
 
 #include <memory>
@@ -157,14 +158,24 @@ private slots:
     void managerFallsBackToTheDefaultPrinter()
     {
         CPrinterManager manager;
-        const QString strMarker = newMarker();
-        PrintJob job;
-        job.strName = QStringLiteral("PrinterRemovedMeanwhile");
-        job.strContent = QStringLiteral("<p>%1</p>").arg(strMarker);
-        manager.printReceipt(job);
-        QVERIFY(manager.html().isEmpty());
+        const QString strFirst = newMarker();
+        const QString strSecond = newMarker();
+        for (const QString &strMarker : {strFirst, strSecond}) {
+            PrintJob job;
+            job.strName = QStringLiteral("PrinterRemovedMeanwhile");
+            job.strContent = QStringLiteral("<p>%1</p>").arg(strMarker);
+            manager.printReceipt(job);
+            QVERIFY(manager.html().isEmpty());
+        }
         QVERIFY(loggedInProcess(QStringLiteral("打印机未找到，name:PrinterRemovedMeanwhile, 将使用默认打印机")));
-        QVERIFY(!PdfOutput::waitForPdf(strMarker, dtStart).isEmpty());
+        QVERIFY(!PdfOutput::waitForPdf(strFirst, dtStart).isEmpty());
+        // The second receipt carries nothing of the first.
+        const QString strPdf = PdfOutput::waitForPdf(strSecond, dtStart);
+        QVERIFY(!strPdf.isEmpty());
+        QProcess pdftotext;
+        pdftotext.start(QStringLiteral("pdftotext"), {strPdf, QStringLiteral("-")});
+        QVERIFY(pdftotext.waitForFinished(10000));
+        QVERIFY(!pdftotext.readAllStandardOutput().contains(strFirst.toUtf8()));
     }
 };
 
