@@ -3,6 +3,7 @@
 // Built twice: with VEXA_E2E_VIA_HTTP the commands go by HTTP POST to the real service
 // (ServiceInstance), otherwise straight to the application object of this process.
 #include <QDateTime>
+#include <QFile>
 #include <QProcess>
 #include <QUuid>
 
@@ -154,6 +155,25 @@ private slots:
                                             strMarker, QStringLiteral("{\"code\":1}"));
         QVERIFY2(strPdf.startsWith(QLatin1Char('/')), qPrintable("no PDF: " + strPdf));
     }
+
+#ifdef VEXA_E2E_VIA_HTTP
+    // A restart applies "./PrinterConfig.json" before the first command arrives.
+    void storedGeometryAppliesAfterRestart()
+    {
+        pService->kill();
+        QFile file(pService->dir() + QStringLiteral("/PrinterConfig.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(settingsCommand(0, 58));
+        file.close();
+        QVERIFY(pService->start());
+        const QString strMarker = newMarker();
+        const QString strPdf = printAndWait(receiptCommand(strMarker, QString(), PdfOutput::queueName()), strMarker,
+                                            QStringLiteral("{\"code\":200}"));
+        QVERIFY2(strPdf.startsWith(QLatin1Char('/')), qPrintable("no PDF: " + strPdf));
+        QVERIFY2(qAbs(PdfOutput::pageSizePt(strPdf).width() - 58 * 72 / 25.4) < 1.5,
+                 qPrintable(QString::number(PdfOutput::pageSizePt(strPdf).width())));
+    }
+#endif
 
     void managerFallsBackToTheDefaultPrinter()
     {
