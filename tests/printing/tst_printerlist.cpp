@@ -91,6 +91,9 @@ private slots:
     void printerStatusFromCups()
     {
         const QString strWhy = PdfOutput::whyNotReady();
+        // A developer machine may lack the print queues; CI starts them, so there it is a failure.
+        if (!strWhy.isEmpty() && qEnvironmentVariableIsSet("CI"))
+            QFAIL(qPrintable(strWhy));
         if (!strWhy.isEmpty())
             QSKIP(qPrintable(strWhy));
         const QString strReply = mainApp()->dispatchCommand(R"({"Msg":"PrinterStatus"})");
