@@ -5,12 +5,15 @@
 #include <QThread>
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <vector>
+
+#include <xcb/xcb.h>
 
 namespace {
 // Reads from a pipe until EOF, a line end (bStopAtLine) or the time-out.
@@ -130,4 +133,44 @@ unsigned long XSession::trayedWindow(const QString &strName)
             return strTrimmed.section(QLatin1Char(' '), 0, 0).toULong(nullptr, 16);
     }
     return 0;
+}
+
+namespace {
+xcb_atom_t internAtom(xcb_connection_t *pConnection, const char *pName)
+{
+    xcb_intern_atom_reply_t *pReply =
+        xcb_intern_atom_reply(pConnection, xcb_intern_atom(pConnection, 0, uint16_t(strlen(pName)), pName), nullptr);
+    const xcb_atom_t atom = pReply ? pReply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    free(pReply);
+    return atom;
+}
+}
+
+bool XSession::sendDeleteWindow(unsigned long ulWindow)
+{
+    xcb_connection_t *pConnection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(pConnection)) {
+        xcb_disconnect(pConnection);
+        return false;
+    }
+    xcb_client_message_event_t event;
+    memset(&event, 0, sizeof event);
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = xcb_window_t(ulWindow);
+    event.type = internAtom(pConnection, "WM_PROTOCOLS");
+    event.data.data32[0] = internAtom(pConnection, "WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(pConnection, 0, event.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
+    // A round trip: the server has handled the request before this connection goes away.
+    free(xcb_get_input_focus_reply(pConnection, xcb_get_input_focus(pConnection), nullptr));
+    const bool bOk = !xcb_connection_has_error(pConnection);
+    xcb_disconnect(pConnection);
+    return bOk;
+}
+
+bool XSession::isViewable(unsigned long ulWindow)
+{
+    return run({QStringLiteral("xwininfo"), QStringLiteral("-id"), QString::number(ulWindow)})
+        .contains(QStringLiteral("Map State: IsViewable"));
 }

@@ -21,6 +21,9 @@ public:
 
     // Runs a program (an X utility) and returns its standard output.
     static QString run(const QStringList &lstArgv);
+    // Asks the window to close as a title-bar button does (WM_DELETE_WINDOW client message).
+    static bool sendDeleteWindow(unsigned long ulWindow);
+    static bool isViewable(unsigned long ulWindow);
     // Id of a window named strName that sits inside trayer's panel (a tray icon), 0 when none.
     static unsigned long trayedWindow(const QString &strName);
 
