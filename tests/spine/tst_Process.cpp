@@ -126,6 +126,23 @@ private slots:
         QVERIFY(client.waitForConnected(3000));
     }
 
+    // The semaphore serialises the marker check: of two simultaneous starts exactly one stays.
+    void simultaneousStartsLeaveOne()
+    {
+        ServiceInstance a;
+        ServiceInstance b;
+        a.process().start(a.executable(), QStringList());
+        b.process().start(b.executable(), QStringList());
+        QVERIFY(a.process().waitForStarted() && b.process().waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(a.process().state() == QProcess::NotRunning || b.process().state() == QProcess::NotRunning,
+                                 15000);
+        ServiceInstance &ended = a.process().state() == QProcess::NotRunning ? a : b;
+        ServiceInstance &running = &ended == &a ? b : a;
+        QCOMPARE(ended.waitForExit(0), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(holdsMarker(running.process().processId()), 10000);
+        QCOMPARE(running.process().state(), QProcess::Running);
+    }
+
     void logWritersRunAtIdlePriority()
     {
         ServiceInstance instance;
