@@ -5,6 +5,9 @@
 #   /usr/share/icons/hicolor/*/apps/   the tray picture as the program's icon
 #   /usr/share/vexaprinter/testpage.html
 include(GNUInstallDirs)
+# cpack (and "make install") package what is built and never start a build of their own: the
+# package test runs cpack while other tests use the build tree. scripts/package.sh builds first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(VEXA_PKG ${CMAKE_CURRENT_LIST_DIR})
 install(TARGETS VexaPrinter RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR}/vexaprinter)
@@ -27,19 +30,22 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Receipt print control for the cashier page, in the system tray
- Answers the cashier page on TCP port 12380: prints receipts on the local
- printers, keeps paper settings per printer, relays room commands to the
- set-top boxes and lists the online boxes. Start it from the menu entry
- VexaPrinter; /usr/share/vexaprinter/testpage.html checks it from a browser.")
+set(CPACK_PACKAGE_DESCRIPTION "Answers the cashier page on TCP port 12380: prints receipts on the local \
+printers, keeps paper settings per printer, relays room commands to the set-top boxes and lists the \
+online boxes. Start it from the menu entry VexaPrinter; the page /usr/share/vexaprinter/testpage.html \
+checks it from a browser.")
 # The QML modules and the CJK font are loaded at run time, so no library scan finds them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5core5a, libqt5network5, libqt5gui5, libqt5widgets5, \
-libqt5printsupport5, libqt5qml5, libqt5quick5, libqt5quickcontrols2-5, qml-module-qtquick2, \
-qml-module-qtquick-window2, qml-module-qtquick-controls, qml-module-qtquick-controls2, \
-qml-module-qtquick-layouts, qml-module-qt-labs-platform, libcups2, fonts-wqy-microhei")
+set(VEXA_RUNTIME_MODULES "qml-module-qtquick2, qml-module-qtquick-window2, qml-module-qtquick-controls, \
+qml-module-qtquick-controls2, qml-module-qtquick-layouts, qml-module-qt-labs-platform, libqt5quickcontrols2-5, \
+fonts-wqy-microhei")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, xdg-utils")
 find_program(VEXA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VEXA_DPKG_SHLIBDEPS)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # adds versioned library dependencies
+  # dpkg-shlibdeps adds the libraries the executable links, with their minimum versions.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${VEXA_RUNTIME_MODULES}")
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${VEXA_RUNTIME_MODULES}, libqt5core5a, libqt5network5, libqt5gui5, \
+libqt5widgets5, libqt5printsupport5, libqt5qml5, libqt5quick5, libcups2, libc6, libstdc++6")
 endif()
 include(CPack)

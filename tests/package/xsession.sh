@@ -28,7 +28,9 @@ cleanup() {
 trap cleanup EXIT
 
 # -displayfd: the server picks a free display number and writes it, so parallel tests never clash.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -dpi 96 3>"$dir/display" 2>"$dir/xvfb.log" &
+# -noreset: the server would otherwise reset whenever its last client leaves, and a client that
+# connects during the reset fails.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -dpi 96 -noreset 3>"$dir/display" 2>"$dir/xvfb.log" &
 pids+=($!)
 for _ in $(seq 100); do
     [ -s "$dir/display" ] && break
@@ -39,16 +41,25 @@ if [ ! -s "$dir/display" ]; then
     exit 1
 fi
 export DISPLAY=":$(head -n1 "$dir/display")"
+for _ in $(seq 100); do
+    xdpyinfo >/dev/null 2>&1 && break
+    sleep 0.1
+done
 
-if [ $bTray = 1 ]; then
+startTray() {
     trayer --edge top --align right --widthtype request --height 32 --transparent false \
            --SetDockType false 2>"$dir/trayer.log" &
     pids+=($!)
     for _ in $(seq 100); do
-        xwininfo -root -tree 2>/dev/null | grep -q '("panel" "trayer")' && break
+        xwininfo -root -tree 2>/dev/null | grep -q '("panel" "trayer")' && return 0
         sleep 0.1
     done
-    xwininfo -root -tree 2>/dev/null | grep -q '("panel" "trayer")' || { echo "trayer did not start:"; cat "$dir/trayer.log"; }
+    echo "trayer did not start:"
+    cat "$dir/trayer.log"
+    return 1
+}
+if [ $bTray = 1 ]; then
+    startTray || startTray || exit 1
 fi
 
 "$@"
