@@ -115,6 +115,12 @@ runSession() {
     env HOME="$home" sh -c "exec $cmd quit"
     waitFor 150 isGone "$pid" || { kill "$pid"; fail "the program did not quit on 'vexaprinter quit'"; }
     wait "$pid" || fail "the program exited with $?"
+
+    # After a package upgrade the user's copy differs from the installed program: the next start
+    # replaces it (a "quit" start is enough to see that; it exits at once).
+    printf 'x' >>"$appDir/VexaPrinter"
+    env HOME="$home" sh -c "exec $cmd quit"
+    cmp -s /usr/lib/vexaprinter/VexaPrinter "$appDir/VexaPrinter" || fail "the launcher kept a stale copy"
     echo "installed program: window, tray icon and per-user folder as expected; quit cleanly"
 }
 
