@@ -33,8 +33,9 @@ ApplicationWindow {
     SystemTrayIcon {
         id: trayIcon
         objectName: "trayIcon"
-        visible: true
+        // Icon first, then visible: the tray never gets an empty slot.
         iconSource: "qrc:/images/tubiao.png"
+        visible: true
         tooltip: "tooltip"
 
         onActivated: window.show()
