@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "platform/HeapTrim.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +14,8 @@ namespace {
 const int kPollMs = 500;
 const int kStopWaitMs = 1000;
 const qint64 kRetentionSeconds = 604800;
+// After a pass that wrote this many lines the queue's memory is handed back to the system.
+const int kTrimAfterLines = 5000;
 }
 
 // Defined before the channels so that it outlives both of them.
@@ -121,6 +125,7 @@ void CBackupFiles::run()
 {
     QDateTime dtNextCleanup(QDate::currentDate(), QTime(3, 0));
     while (!bStop) {
+        int nWritten = 0;
         for (;;) {
             lstWriting.clear();
             {
@@ -130,10 +135,13 @@ void CBackupFiles::run()
             }
             if (lstWriting.isEmpty())
                 break;
+            nWritten += lstWriting.size();
             writeBatch();
             if (bStop)
                 return;
         }
+        if (nWritten >= kTrimAfterLines)
+            Platform::releaseFreeHeap();
         if (dtNextCleanup < QDateTime::currentDateTime()) {
             removeOldLogs();
             dtNextCleanup = dtNextCleanup.addDays(1);

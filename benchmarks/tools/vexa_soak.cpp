@@ -4,12 +4,17 @@
 //   vexa_soak soak [--requests N] [--conns C] [--port P] [--only I]
 //                                 mixed requests (or only unit I of the mix), prints counts and rate
 //   vexa_soak hold [--conns C] [--port P]                   C idle keep-alive connections until stdin closes
+//   vexa_soak startup --exec PROGRAM [--runs N] [--port P]  exec -> port accepting, N starts, median
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 
 #include <chrono>
 #include <cstdio>
@@ -42,6 +47,8 @@ struct Options
     int nConns = 50;
     int nPort = 12380;
     int nOnly = -1;  // >= 0: send only that unit of the mix
+    int nRuns = 10;
+    std::string strExec;
 };
 
 struct Conn
@@ -279,6 +286,64 @@ int hold(const Options &opt)
     return 0;
 }
 
+bool portAccepts(int nPort)
+{
+    const int nFd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(nPort));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool bOk = connect(nFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    close(nFd);
+    return bOk;
+}
+
+// Milliseconds from fork+exec of the program until its port accepts a connection (polled every
+// 1 ms); the program is then ended with SIGTERM. -1 when it did not come up within 30 s.
+double timeOneStart(const Options &opt)
+{
+    const auto tStart = std::chrono::steady_clock::now();
+    const pid_t nPid = fork();
+    if (nPid == 0) {
+        execl(opt.strExec.c_str(), opt.strExec.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    double dMs = -1;
+    while (true) {
+        const double dElapsed =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - tStart).count();
+        if (portAccepts(opt.nPort)) {
+            dMs = dElapsed;
+            break;
+        }
+        if (dElapsed > 30000 || waitpid(nPid, nullptr, WNOHANG) == nPid)
+            break;
+        usleep(1000);
+    }
+    kill(nPid, SIGTERM);
+    waitpid(nPid, nullptr, 0);
+    return dMs;
+}
+
+int startup(const Options &opt)
+{
+    std::vector<double> vecMs;
+    for (int i = 0; i < opt.nRuns; ++i) {
+        const double dMs = timeOneStart(opt);
+        std::printf("start %d: %.1f ms\n", i + 1, dMs);
+        if (dMs < 0)
+            return 1;
+        vecMs.push_back(dMs);
+        usleep(200000);  // let the port and the old process's resources go
+    }
+    std::sort(vecMs.begin(), vecMs.end());
+    const size_t unMid = vecMs.size() / 2;
+    const double dMedian = vecMs.size() % 2 ? vecMs[unMid] : (vecMs[unMid - 1] + vecMs[unMid]) / 2;
+    std::printf("startup median %.1f ms (min %.1f, max %.1f) over %zu starts\n", dMedian, vecMs.front(),
+                vecMs.back(), vecMs.size());
+    return 0;
+}
+
 Options parse(int argc, char **argv)
 {
     Options opt;
@@ -293,6 +358,10 @@ Options parse(int argc, char **argv)
             opt.nConns = static_cast<int>(llValue);
         else if (strKey == "--port")
             opt.nPort = static_cast<int>(llValue);
+        else if (strKey == "--runs")
+            opt.nRuns = static_cast<int>(llValue);
+        else if (strKey == "--exec")
+            opt.strExec = argv[i + 1];
         else if (strKey == "--only")
             opt.nOnly = static_cast<int>(llValue) % static_cast<int>(kMix.size());
     }
@@ -305,8 +374,10 @@ int main(int argc, char **argv)
     const Options opt = parse(argc, argv);
     if (opt.strMode == "hold")
         return hold(opt);
+    if (opt.strMode == "startup" && !opt.strExec.empty())
+        return startup(opt);
     if (opt.strMode != "soak") {
-        std::fprintf(stderr, "usage: vexa_soak soak|hold [--requests N] [--conns C] [--port P] [--only I]\n");
+        std::fprintf(stderr, "usage: vexa_soak soak|hold|startup [--requests N] [--conns C] [--port P] [--only I] [--exec F --runs N]\n");
         return 2;
     }
     std::printf("calibration (one request of each kind):\n");
