@@ -38,6 +38,7 @@ Item {
 
     CheckBox {
         id: powerBoot
+        objectName: "powerBootBox"
         anchors.bottom: parent.bottom
         anchors.bottomMargin: 10
         anchors.right: parent.right

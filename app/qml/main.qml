@@ -41,10 +41,12 @@ ApplicationWindow {
 
         menu: Menu {
             MenuItem {
+                objectName: "showItem"
                 text: "打开主界面"
                 onTriggered: window.show()
             }
             MenuItem {
+                objectName: "hideItem"
                 text: "隐藏窗口"
                 onTriggered: window.hide()
             }

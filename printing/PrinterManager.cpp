@@ -1,0 +1,111 @@
+#include "printing/PrinterManager.h"
+
+#include <QFont>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QTextDocument>
+
+#include "log/Log.h"
+
+namespace {
+const char *const kFontFamily = "Microsoft YaHei";
+const int kFontPointSize = 13;
+const int kDefaultPrinterDpi = 96;
+// Left margin in points (1/72 inch), the unit Qt's page layout reports for CUPS and Windows
+// printers alike; the page's "PrinterLeft" is added to it in the same unit.
+const qreal kBaseLeftMargin = 15;
+}
+
+CPrinterManager::CPrinterManager(QObject *pParent)
+    : QObject(pParent)
+{
+    txtStream.setString(&strHtml, QIODevice::ReadWrite);
+}
+
+CPrinterManager::~CPrinterManager() = default;
+
+void CPrinterManager::setPrinterConfig(PrintJob &record)
+{
+    QMutexLocker locker(&mutexConfig);
+    mapPrinterConfig.insert(record.strName, record);
+}
+
+bool CPrinterManager::printerConfig(const QString &strName, PrintJob &record)
+{
+    QMutexLocker locker(&mutexConfig);
+    const auto it = mapPrinterConfig.constFind(strName);
+    if (it == mapPrinterConfig.constEnd())
+        return false;
+    record = it.value();
+    return true;
+}
+
+QPrinterInfo CPrinterManager::choosePrinter(const QString &strName)
+{
+    if (strName.isEmpty())
+        return QPrinterInfo::defaultPrinter();
+    const QList<QPrinterInfo> lstPrinters = QPrinterInfo::availablePrinters();
+    for (const QPrinterInfo &info : lstPrinters) {
+        if (info.printerName() == strName)
+            return info;
+    }
+    WRITE_LOG(g_printerLog, QStringLiteral("打印机未找到，name:%1, 将使用默认打印机").arg(strName));
+    return QPrinterInfo::defaultPrinter();
+}
+
+void CPrinterManager::applyGeometry(QPrinter &printer)
+{
+    PrintJob record;
+    if (!printerConfig(printer.printerName(), record))
+        return;
+    // Pinned to points, so a stored "PrinterLeft" means the same distance with every print engine.
+    QPageLayout layout = printer.pageLayout();
+    layout.setUnits(QPageLayout::Point);
+    QMarginsF margins = layout.margins();
+    margins.setLeft(kBaseLeftMargin + record.nLeft);
+    layout.setMargins(margins);
+    printer.setPageLayout(layout);
+
+    QSizeF sizePaper = printer.pageLayout().pageSize().size(QPageSize::Millimeter);
+    if (record.nWidth != 0)
+        sizePaper.setWidth(record.nWidth);
+    if (record.nHeight != 0)
+        sizePaper.setHeight(record.nHeight);
+    printer.setPageSize(QPageSize(sizePaper, QPageSize::Millimeter));
+}
+
+void CPrinterManager::printReceipt(PrintJob &job)
+{
+    txtStream << job.strContent;
+    txtStream.flush();
+    const QPrinterInfo info = choosePrinter(job.strName);
+    QPrinter printer(info, QPrinter::ScreenResolution);
+    if (info.isDefault())
+        printer.setResolution(kDefaultPrinterDpi);
+    applyGeometry(printer);
+    printDocument(&printer);
+    clearHtml();
+}
+
+void CPrinterManager::printDocument(QPrinter *pPrinter)
+{
+    QTextDocument document;
+    QFont font(QString::fromLatin1(kFontFamily), kFontPointSize, QFont::Normal, false);
+    document.setDefaultFont(font);
+    document.setHtml(strHtml);
+    document.setPageSize(pPrinter->pageRect(QPrinter::DevicePixel).size());
+    document.print(pPrinter);
+}
+
+void CPrinterManager::clearHtml()
+{
+    strHtml.clear();
+    txtStream.seek(0);
+}
+
+void CPrinterManager::getPreviewData(QPrinter *pPrinter)
+{
+    printDocument(pPrinter);
+}
