@@ -8,7 +8,8 @@ BUILD=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 SECONDS_EACH=${1:-30}
 shift || true
 TARGETS=("$@")
-[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(fuzz_http_parser fuzz_dispatch fuzz_printer_config fuzz_updater_datagram)
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(fuzz_http_parser fuzz_dispatch fuzz_printer_config fuzz_updater_datagram fuzz_room_datagram
+  fuzz_subtitle_conf)
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVEXA_FUZZ=ON -DVEXA_BUILD_TESTS=OFF >/dev/null
