@@ -5,10 +5,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "platform/HeapTrim.h"
+
+#include <cstdio>
+#include <cstring>
+
 namespace {
 const int kPollMs = 500;
 const int kStopWaitMs = 1000;
 const qint64 kRetentionSeconds = 604800;
+// After a pass that wrote this many lines the queue's memory is handed back to the system.
+const int kTrimAfterLines = 5000;
 }
 
 // Defined before the channels so that it outlives both of them.
@@ -49,12 +56,51 @@ QString CBackupFiles::logDir()
     return strLogDir;
 }
 
+namespace {
+// Every request logs a line; formatting the local time costs more than the rest of the line, so
+// each thread formats a second once and reuses the text until the clock moves on.
+const QString &timeStampOfSecond(qint64 llSecond)
+{
+    thread_local qint64 llCachedSecond = -1;
+    thread_local QString strCached;
+    if (llSecond != llCachedSecond) {
+        strCached = QDateTime::fromSecsSinceEpoch(llSecond).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        llCachedSecond = llSecond;
+    }
+    return strCached;
+}
+
+void appendFileName(QString &strLine, const char *pFile)
+{
+    for (const char *p = pFile; *p; ++p) {
+        if (static_cast<unsigned char>(*p) >= 0x80) {
+            strLine += QString::fromUtf8(pFile);
+            return;
+        }
+    }
+    strLine += QLatin1String(pFile);
+}
+}
+
 QString CBackupFiles::buildLine(const QString &strMessage, const char *pFile, int nLine)
 {
-    const QString strTime = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    // One multi-argument arg() call: a "%1" inside the message is not substituted again.
-    return QStringLiteral("[%1] %2 (%3:%4)\n")
-        .arg(strTime, strMessage, QString::fromUtf8(pFile), QString::number(nLine));
+    // "[%1] %2 (%3:%4)\n", put together in one buffer: the message is copied as is, so a "%1"
+    // inside it stays untouched.
+    const QString &strTime = timeStampOfSecond(QDateTime::currentSecsSinceEpoch());
+    char szLine[16];
+    const int nDigits = std::snprintf(szLine, sizeof szLine, "%d", nLine);
+    QString strLine;
+    strLine.reserve(strTime.size() + strMessage.size() + int(std::strlen(pFile)) + nDigits + 8);
+    strLine += QLatin1Char('[');
+    strLine += strTime;
+    strLine += QLatin1String("] ");
+    strLine += strMessage;
+    strLine += QLatin1String(" (");
+    appendFileName(strLine, pFile);
+    strLine += QLatin1Char(':');
+    strLine += QLatin1String(szLine, nDigits);
+    strLine += QLatin1String(")\n");
+    return strLine;
 }
 
 void CBackupFiles::writeLog(const QString &strLine)
@@ -79,6 +125,7 @@ void CBackupFiles::run()
 {
     QDateTime dtNextCleanup(QDate::currentDate(), QTime(3, 0));
     while (!bStop) {
+        int nWritten = 0;
         for (;;) {
             lstWriting.clear();
             {
@@ -88,10 +135,13 @@ void CBackupFiles::run()
             }
             if (lstWriting.isEmpty())
                 break;
+            nWritten += lstWriting.size();
             writeBatch();
             if (bStop)
                 return;
         }
+        if (nWritten >= kTrimAfterLines)
+            Platform::releaseFreeHeap();
         if (dtNextCleanup < QDateTime::currentDateTime()) {
             removeOldLogs();
             dtNextCleanup = dtNextCleanup.addDays(1);

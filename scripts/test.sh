@@ -9,3 +9,4 @@ if [ -x scripts/test-services.sh ]; then
 fi
 cd build
 ctest --output-on-failure -j"$(nproc)" "$@"
+(cd .. && fuzz/run.sh 30)  # every fuzz target for 30 s: fails on a crash, a leak or a hang

@@ -13,4 +13,5 @@ struct HttpConnection
     QList<QByteArray> lstSend;  // whole replies waiting; the head is being written
     quint32 nSent = 0;          // bytes of the head the socket has accepted
     QTimer *pIdleTimer = nullptr;  // closes a connection that stays silent too long
+    qint64 llLastDataMs = 0;       // monotonic time of the last read, checked when the timer fires
 };

@@ -2,6 +2,7 @@
 // The framing decisions live in CHttpRequestParser; this file only turns them into socket work.
 #include "app/MainApp.h"
 
+#include <QDeadlineTimer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -16,17 +17,27 @@ QString textUpToZero(const QByteArray &baData)
     return QString::fromUtf8(nZero < 0 ? baData : baData.left(nZero));
 }
 
+qint64 monotonicMs()
+{
+    return QDeadlineTimer::current().deadline();
+}
+
 QByteArray buildReply(const QString &strReply)
 {
+    static const QByteArray kHead = QByteArrayLiteral("HTTP/1.1 200 OK\r\n"
+                                                      "Access-Control-Allow-origin: *\r\n"
+                                                      "Content-Type:application/json\r\n"
+                                                      "Content-Length:");
     QByteArray baBody = strReply.toUtf8();
     const int nZero = baBody.indexOf('\0');
     if (nZero >= 0)
         baBody.truncate(nZero);
-    return QByteArrayLiteral("HTTP/1.1 200 OK\r\n"
-                             "Access-Control-Allow-origin: *\r\n"
-                             "Content-Type:application/json\r\n"
-                             "Content-Length:")
-           + QByteArray::number(baBody.size()) + QByteArrayLiteral("\r\n\r\n") + baBody;
+    // One buffer for the whole message: the reply is handed to the socket in one piece.
+    const QByteArray baLength = QByteArray::number(baBody.size());
+    QByteArray baMessage;
+    baMessage.reserve(kHead.size() + baLength.size() + 4 + baBody.size());
+    baMessage.append(kHead).append(baLength).append("\r\n\r\n", 4).append(baBody);
+    return baMessage;
 }
 }
 
@@ -47,6 +58,7 @@ void CMainApp::newConnectSlot(int nSocketDescriptor)
     pSocket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     if (!mapConnections.contains(pSocket)) {
         HttpConnection connection;
+        connection.llLastDataMs = monotonicMs();
         connection.pIdleTimer = startIdleTimer(pSocket);
         mapConnections.insert(pSocket, connection);
     }
@@ -60,9 +72,17 @@ QTimer *CMainApp::startIdleTimer(QTcpSocket *pSocket)
     QTimer *pTimer = new QTimer(this);
     pTimer->setSingleShot(true);
     pTimer->setInterval(nHttpIdleMs);
-    // abort(), not close(): a peer that neither sends nor reads must not keep the socket waiting to flush.
-    connect(pTimer, &QTimer::timeout, pSocket, [pSocket] {
+    // Reads only stamp the record; re-arming the timer on every read cost more than the request.
+    // So the timer checks the stamp when it fires and waits out the rest of the silence if data came.
+    connect(pTimer, &QTimer::timeout, pSocket, [this, pSocket, pTimer] {
+        const auto it = mapConnections.constFind(pSocket);
+        const qint64 llSilentMs = it == mapConnections.constEnd() ? nHttpIdleMs : monotonicMs() - it->llLastDataMs;
+        if (llSilentMs < nHttpIdleMs) {
+            pTimer->start(int(nHttpIdleMs - llSilentMs));
+            return;
+        }
         WRITE_LOG(g_printerLog, QStringLiteral("http连接空闲超时，远程端口:%1，关闭连接").arg(pSocket->peerPort()));
+        // abort(), not close(): a peer that neither sends nor reads must not keep the socket waiting to flush.
         pSocket->abort();
     });
     pTimer->start();
@@ -108,8 +128,7 @@ void CMainApp::onReadyRead()
         WRITE_LOG(g_printerLog, QStringLiteral("http连接，未找到socket，连接已关闭"));
         return;
     }
-    if (it->pIdleTimer)
-        it->pIdleTimer->start();
+    it->llLastDataMs = monotonicMs();
     const QByteArray baNew = pSocket->readAll();
     if (pSocket->bytesAvailable() > 0)
         WRITE_LOG(g_printerLog, QStringLiteral("http连接，数据未读取完全,远程端口:%1").arg(pSocket->peerPort()));

@@ -1,7 +1,17 @@
 #include "server/HttpRequestParser.h"
 
+#include <string_view>
+
 namespace {
 const QByteArray kSeparator = QByteArrayLiteral("\r\n\r\n");
+
+// Substring search through string_view (memchr on the first byte): several times cheaper than
+// QByteArray::indexOf on the short headers every request brings.
+int findBytes(const QByteArray &baHaystack, std::string_view svNeedle)
+{
+    const size_t unPos = std::string_view(baHaystack.constData(), size_t(baHaystack.size())).find(svNeedle);
+    return unPos == std::string_view::npos ? -1 : int(unPos);
+}
 
 HttpFrameEvent makeEvent(HttpFrameEvent::Kind eKind, const QByteArray &baData = QByteArray(), qint64 nValue = 0)
 {
@@ -31,15 +41,22 @@ bool headerTooLarge(int nSeparator, int nBuffered)
 
 qint32 CHttpRequestParser::contentLength(const QByteArray &baHeader)
 {
-    const QList<QByteArray> lstLines = baHeader.split('\n');
-    for (const QByteArray &baLine : lstLines) {
-        if (!baLine.contains("Content-Length:"))
-            continue;
-        bool bOk = false;
-        const qint32 nValue = baLine.split(':').value(1).trimmed().toInt(&bOk, 10);
-        return bOk ? nValue : 0;
-    }
-    return 0;
+    // The first line holding the name is the line of its first occurrence; no line list is built.
+    const int nName = findBytes(baHeader, "Content-Length:");
+    if (nName < 0)
+        return 0;
+    const int nLineStart = baHeader.lastIndexOf('\n', nName) + 1;
+    int nLineEnd = baHeader.indexOf('\n', nName);
+    if (nLineEnd < 0)
+        nLineEnd = baHeader.size();
+    // The value is the line's second ':'-separated piece, whatever precedes the name.
+    const int nColon = baHeader.indexOf(':', nLineStart);
+    int nNext = baHeader.indexOf(':', nColon + 1);
+    if (nNext < 0 || nNext > nLineEnd)
+        nNext = nLineEnd;
+    bool bOk = false;
+    const qint32 nValue = baHeader.mid(nColon + 1, nNext - nColon - 1).trimmed().toInt(&bOk, 10);
+    return bOk ? nValue : 0;
 }
 
 QList<HttpFrameEvent> CHttpRequestParser::feed(qint32 &nContentLength, QByteArray &baRecv, const QByteArray &baNew)
@@ -48,7 +65,7 @@ QList<HttpFrameEvent> CHttpRequestParser::feed(qint32 &nContentLength, QByteArra
     baRecv.append(baNew);
     while (!baRecv.isEmpty()) {
         if (nContentLength == 0) {
-            const int nSeparator = baRecv.indexOf(kSeparator);
+            const int nSeparator = findBytes(baRecv, "\r\n\r\n");
             if (headerTooLarge(nSeparator, baRecv.size())) {
                 lstEvents.append(limitEvent(HttpFrameEvent::HeaderSize, baRecv.size(), baRecv));
                 return lstEvents;

@@ -45,6 +45,12 @@ measure() {  # name url
   eval "${1}_rps=$rps; ${1}_p99=$p99"
 }
 
+# The reference must answer with the service's own reply body, or the comparison means nothing.
+body() { curl -s -X POST -H 'Content-Type: text/plain' --data '{"Msg":"InfoData"}' "$1"; }
+if [ "$(body http://127.0.0.1:12380/)" != "$(body http://127.0.0.1:18080/)" ]; then
+  echo "reply bodies differ: service '$(body http://127.0.0.1:12380/)', nginx '$(body http://127.0.0.1:18080/)'" >&2
+  exit 1
+fi
 echo "one body: {\"Msg\":\"InfoData\"}; $CONNS connections; ${SECONDS_PER_RUN}s per server"
 measure service http://127.0.0.1:12380/
 measure nginx http://127.0.0.1:18080/

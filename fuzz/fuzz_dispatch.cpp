@@ -1,0 +1,19 @@
+// dispatchCommand with arbitrary bodies, on the real application object in a temporary directory.
+// Runs only inside a private network namespace (fuzz/run.sh): room datagrams stay on its loopback,
+// logo downloads find no route, and CUPS_SERVER points nowhere so no receipt reaches a printer.
+#include <QTemporaryDir>
+
+#include <cstdlib>
+
+#include "app/MainApp.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
+{
+    static int nArgc = 1;
+    static char szName[] = "fuzz_dispatch";
+    static char *pArgv[] = {szName, nullptr};
+    static QTemporaryDir *pDir = (setenv("CUPS_SERVER", "/nonexistent/cups.sock", 1), new QTemporaryDir);
+    static CMainApp *pApp = new CMainApp(nArgc, pArgv, pDir->path());
+    pApp->dispatchCommand(QByteArray::fromRawData(pData, int(unSize)));
+    return 0;
+}

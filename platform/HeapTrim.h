@@ -1,0 +1,7 @@
+#pragma once
+
+namespace Platform {
+// Hands freed heap pages back to the system. A burst of log lines leaves the allocator holding
+// their memory; the log writer calls this after writing a large batch.
+void releaseFreeHeap();
+}
