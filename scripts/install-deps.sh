@@ -8,7 +8,7 @@ RUNTIME="libqt5core5a libqt5network5 libqt5gui5 libqt5widgets5 libqt5printsuppor
   libcups2 fonts-wqy-microhei ca-certificates"
 BUILD="cmake make g++ pkg-config qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev libcups2-dev"
 TEST="xvfb xauth x11-utils xdotool imagemagick trayer iproute2 util-linux procps cups cups-client cups-bsd
-  printer-driver-cups-pdf poppler-utils openssl chromium chromium-driver nginx-light wrk clang libclang-rt-14-dev valgrind python3"
+  printer-driver-cups-pdf poppler-utils openssl curl chromium chromium-driver nginx-light wrk clang libclang-rt-14-dev valgrind python3"
 
 packages="$RUNTIME $BUILD"
 if [ "${1:-run}" = test ]; then

@@ -1,5 +1,6 @@
 #!/bin/bash
-# Installs what is missing, builds, starts the local services the tests print to, runs every test.
+# Installs what is missing, builds, starts the local services the tests print to, runs the fuzz
+# targets for a bounded time, then every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
@@ -7,6 +8,6 @@ scripts/build.sh -DVEXA_BUILD_TESTS=ON
 if [ -x scripts/test-services.sh ]; then
   scripts/test-services.sh
 fi
+fuzz/run.sh 30  # every fuzz target for 30 s: fails on a crash, a leak or a hang
 cd build
 ctest --output-on-failure -j"$(nproc)" "$@"
-(cd .. && fuzz/run.sh 30)  # every fuzz target for 30 s: fails on a crash, a leak or a hang
