@@ -4,11 +4,11 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QPrinterInfo>
 
 #include "commands/PrinterList.h"
 #include "commands/ReceiptLogo.h"
 #include "log/Log.h"
+#include "platform/Printers.h"
 #include "printing/FileLoader.h"
 #include "printing/PrintJob.h"
 #include "printing/PrinterQueue.h"
@@ -91,8 +91,9 @@ QString CMainApp::cmdPrint(const QJsonObject &objRequest)
     bool bFound = false;
     if (isPresent(objRequest, QStringLiteral("Name"))) {
         const QString strName = objRequest.value(QStringLiteral("Name")).toString();
-        for (const QString &strInstalled : QPrinterInfo::availablePrinterNames()) {
-            if (strInstalled == strName) {
+        // Asked of the printing system directly: Qt's print support stays on the print thread alone.
+        for (const Platform::PrinterFacts &printer : Platform::installedPrinters()) {
+            if (printer.strName == strName) {
                 job.strName = strName;
                 bFound = true;
                 break;

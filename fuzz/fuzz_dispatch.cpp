@@ -1,11 +1,14 @@
 // dispatchCommand with arbitrary bodies, on the real application object in a temporary directory.
 // Runs only inside a private network namespace (fuzz/run.sh): room datagrams stay on its loopback,
-// logo downloads find no route, and CUPS_SERVER points nowhere so no receipt reaches a printer.
+// logo downloads find no route, CUPS_SERVER points nowhere, and queued receipts go to a recording
+// fake instead of the printer manager.
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <cstdlib>
 
 #include "app/MainApp.h"
+#include "printing/PrinterQueue.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
 {
@@ -14,6 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
     static char *pArgv[] = {szName, nullptr};
     static QTemporaryDir *pDir = (setenv("CUPS_SERVER", "/nonexistent/cups.sock", 1), new QTemporaryDir);
     static CMainApp *pApp = new CMainApp(nArgc, pArgv, pDir->path());
+    static std::atomic<int> nPrinted{0};
+    static bool bFake = (pApp->printerQueue()->setPrintFunction([](PrintJob &) { ++nPrinted; }), true);
+    Q_UNUSED(bFake);
     pApp->dispatchCommand(QByteArray::fromRawData(pData, int(unSize)));
     return 0;
 }

@@ -81,10 +81,19 @@ bool CPrinterQueue::isLogoReady()
     return false;
 }
 
+void CPrinterQueue::setPrintFunction(const PrintFunction &fnPrint)
+{
+    QMutexLocker locker(&mutex);
+    fnPrintJob = fnPrint;
+}
+
 void CPrinterQueue::printCurrentJob()
 {
-    if (fnPrintJob)
-        fnPrintJob(jobCurrent);
+    mutex.lock();
+    const PrintFunction fnPrint = fnPrintJob;
+    mutex.unlock();
+    if (fnPrint)
+        fnPrint(jobCurrent);
     else
         pPrinterManager->printReceipt(jobCurrent);
 

@@ -27,8 +27,8 @@ public:
     void addPrintJob(PrintJob &job);
     void setPrinterConfig(PrintJob &record);
 
-    // Replaces the printing step; only before start().
-    void setPrintFunction(const PrintFunction &fnPrint) { fnPrintJob = fnPrint; }
+    // Replaces the printing step (tests and fuzzers); takes effect from the next job on.
+    void setPrintFunction(const PrintFunction &fnPrint);
     CPrinterManager *printerManager() const { return pPrinterManager; }
     int jobCount();
 
