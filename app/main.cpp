@@ -14,6 +14,7 @@
 
 #include "app/MainApp.h"
 #include "log/Log.h"
+#include "platform/EventLoop.h"
 #include "platform/SingleInstance.h"
 
 namespace {
@@ -41,6 +42,7 @@ int main(int argc, char *argv[])
     if (isQuitRequest(argc, argv))
         return sendQuitRequest();
 
+    Platform::selectEventDispatcher();
     CMainApp app(argc, argv);
     CBackupFiles::initLogDir(QCoreApplication::applicationDirPath());
     g_printerLog.start(QThread::IdlePriority);
