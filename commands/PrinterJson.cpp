@@ -39,13 +39,14 @@ QJsonObject PrinterJson::readJsonFile(const QString &strFileName)
 bool PrinterJson::writeJsonFile(const QJsonObject &obj, const QString &strFileName)
 {
     // Written beside the target and renamed over it: a crash or a full disk leaves the old file whole.
+    // A short write sets no error of its own, and commit() renames over a buffer that failed to flush,
+    // so the write is unbuffered and its count decides before commit().
+    const QByteArray baText = QJsonDocument(obj).toJson(QJsonDocument::Indented);
     QSaveFile file(resolve(strFileName));
-    if (!file.open(QIODevice::WriteOnly)) {
-        WRITE_LOG(g_printerLog, QStringLiteral("打印机配置写失败,%1").arg(strFileName));
-        return false;
-    }
-    file.write(QJsonDocument(obj).toJson(QJsonDocument::Indented));
-    if (!file.commit())
-        qWarning() << strFileName << file.errorString();
-    return true;
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(baText) == baText.size()
+        && file.commit())
+        return true;
+    file.cancelWriting();
+    WRITE_LOG(g_printerLog, QStringLiteral("打印机配置写失败,%1").arg(strFileName));
+    return false;
 }

@@ -10,6 +10,7 @@ public:
     explicit PrinterJson(const QString &strAppDir);
 
     QJsonObject readJsonFile(const QString &strFileName);
+    // True only when the whole text landed and replaced the old file; otherwise the old file stays.
     bool writeJsonFile(const QJsonObject &obj, const QString &strFileName);
 
 private:

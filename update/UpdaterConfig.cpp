@@ -31,6 +31,6 @@ bool CMainApp::updateUpdaterConfig(const QJsonObject &objRequest)
     if (objRequest.contains(kKeyStartTime))
         objConf.insert(kKeyStartTime, objRequest.value(kKeyStartTime).toString());
 
-    writeJsonFile(objConf, kUpdateConf);
-    return bDeviceChanged;
+    // The updater reads its settings from the file: a change that did not land must not restart it.
+    return writeJsonFile(objConf, kUpdateConf) && bDeviceChanged;
 }
