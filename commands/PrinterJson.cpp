@@ -1,6 +1,5 @@
 #include "commands/PrinterJson.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -19,20 +18,20 @@ QString PrinterJson::resolve(const QString &strFileName) const
     return QDir::cleanPath(QDir(strAppDir).filePath(strFileName));
 }
 
-QJsonObject PrinterJson::readJsonFile(const QString &strFileName)
+QJsonObject PrinterJson::readJsonFile(const QString &strFileName, bool bReportBroken)
 {
     QFile file(resolve(strFileName));
     if (!file.open(QIODevice::ReadOnly))
         return QJsonObject();
     QByteArray baText = file.readAll();
     file.close();
+    const bool bEmptyFile = baText.isEmpty();
     const int nZero = baText.indexOf('\0');
     if (nZero >= 0)
         baText.truncate(nZero);
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(baText, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        qWarning() << strFileName << parseError.errorString();
+    const QJsonDocument document = QJsonDocument::fromJson(baText);
+    if (bReportBroken && !bEmptyFile && !document.isObject())
+        WRITE_LOG(g_printerLog, QStringLiteral("配置文件解析失败,%1").arg(strFileName));
     return document.object();
 }
 

@@ -12,8 +12,9 @@ const QString kPinnedDevice = QStringLiteral("66");
 
 bool CMainApp::updateUpdaterConfig(const QJsonObject &objRequest)
 {
-    // The updater owns the file: only keys of an existing, non-empty one are updated.
-    QJsonObject objConf = readJsonFile(kUpdateConf);
+    // The updater owns the file: only keys of an existing, non-empty one are updated; a broken one is
+    // reported.
+    QJsonObject objConf = readJsonFile(kUpdateConf, true);
     if (objConf.isEmpty())
         return false;
 
