@@ -121,9 +121,9 @@ QString CMainApp::broadcastIp() const
     return strBroadcastIp;
 }
 
-QJsonObject CMainApp::readJsonFile(const QString &strFileName)
+QJsonObject CMainApp::readJsonFile(const QString &strFileName, bool bReportBroken)
 {
-    return pPrinterJson->readJsonFile(strFileName);
+    return pPrinterJson->readJsonFile(strFileName, bReportBroken);
 }
 
 bool CMainApp::writeJsonFile(const QJsonObject &obj, const QString &strFileName)

@@ -57,7 +57,7 @@ public:
     void applyPrinterEntries(const QJsonArray &arrEntries);
     bool updateUpdaterConfig(const QJsonObject &objRequest);
 
-    QJsonObject readJsonFile(const QString &strFileName);
+    QJsonObject readJsonFile(const QString &strFileName, bool bReportBroken = false);
     bool writeJsonFile(const QJsonObject &obj, const QString &strFileName);
 
     CPrinterQueue *printerQueue() const { return pPrinterQueue; }

@@ -8,7 +8,8 @@
 
 void CMainApp::loadPrinterConfig()
 {
-    const QJsonObject objConfig = readJsonFile(QStringLiteral("./PrinterConfig.json"));
+    // A broken file here means every printer's geometry is gone: someone must find that in the log.
+    const QJsonObject objConfig = readJsonFile(QStringLiteral("./PrinterConfig.json"), true);
     const QJsonValue data = objConfig.value(QStringLiteral("data"));
     if (!data.isArray())
         return;

@@ -1,6 +1,5 @@
 #include "commands/PrinterJson.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -19,33 +18,34 @@ QString PrinterJson::resolve(const QString &strFileName) const
     return QDir::cleanPath(QDir(strAppDir).filePath(strFileName));
 }
 
-QJsonObject PrinterJson::readJsonFile(const QString &strFileName)
+QJsonObject PrinterJson::readJsonFile(const QString &strFileName, bool bReportBroken)
 {
     QFile file(resolve(strFileName));
     if (!file.open(QIODevice::ReadOnly))
         return QJsonObject();
     QByteArray baText = file.readAll();
     file.close();
+    const bool bEmptyFile = baText.isEmpty();
     const int nZero = baText.indexOf('\0');
     if (nZero >= 0)
         baText.truncate(nZero);
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(baText, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        qWarning() << strFileName << parseError.errorString();
+    const QJsonDocument document = QJsonDocument::fromJson(baText);
+    if (bReportBroken && !bEmptyFile && !document.isObject())
+        WRITE_LOG(g_printerLog, QStringLiteral("配置文件解析失败,%1").arg(strFileName));
     return document.object();
 }
 
 bool PrinterJson::writeJsonFile(const QJsonObject &obj, const QString &strFileName)
 {
     // Written beside the target and renamed over it: a crash or a full disk leaves the old file whole.
+    // A short write sets no error of its own, and commit() renames over a buffer that failed to flush,
+    // so the write is unbuffered and its count decides before commit().
+    const QByteArray baText = QJsonDocument(obj).toJson(QJsonDocument::Indented);
     QSaveFile file(resolve(strFileName));
-    if (!file.open(QIODevice::WriteOnly)) {
-        WRITE_LOG(g_printerLog, QStringLiteral("打印机配置写失败,%1").arg(strFileName));
-        return false;
-    }
-    file.write(QJsonDocument(obj).toJson(QJsonDocument::Indented));
-    if (!file.commit())
-        qWarning() << strFileName << file.errorString();
-    return true;
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(baText) == baText.size()
+        && file.commit())
+        return true;
+    file.cancelWriting();
+    WRITE_LOG(g_printerLog, QStringLiteral("打印机配置写失败,%1").arg(strFileName));
+    return false;
 }

@@ -9,7 +9,9 @@ class PrinterJson
 public:
     explicit PrinterJson(const QString &strAppDir);
 
-    QJsonObject readJsonFile(const QString &strFileName);
+    // bReportBroken: a file that is there and not empty but holds no JSON object gets a log line.
+    QJsonObject readJsonFile(const QString &strFileName, bool bReportBroken = false);
+    // True only when the whole text landed and replaced the old file; otherwise the old file stays.
     bool writeJsonFile(const QJsonObject &obj, const QString &strFileName);
 
 private:

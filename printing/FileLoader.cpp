@@ -7,6 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSaveFile>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QUrl>
@@ -69,19 +70,47 @@ void FileLoader::startDownload(const QString &strUrl, const QString &strFileName
     pReply->ignoreSslErrors();
     mapFileState.insert(strFileName, StateLoading);
 
-    connect(pReply, &QNetworkReply::finished, this, [pReply, this, strFileName, strUrl]() {
-        if (pReply->error() != QNetworkReply::NoError) {
-            WRITE_LOG(g_printerLog, QStringLiteral("获取商家logo(%1)失败").arg(strUrl));
-            mapFileState.insert(strFileName, StateMissing);
-        } else {
-            const QByteArray baBody = pReply->readAll();
-            QFile file(strImageDir + QLatin1Char('/') + strFileName);
-            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-                file.write(baBody);
-                file.close();
-            }
-            mapFileState.insert(strFileName, StatePresent);
-        }
-        pReply->deleteLater();
-    }, Qt::DirectConnection);
+    // Checked at the header and at every piece of the body, so an oversized one is never held whole.
+    const auto checkSize = [this, pReply, strUrl, strFileName]() { dropIfOversized(pReply, strUrl, strFileName); };
+    connect(pReply, &QNetworkReply::metaDataChanged, this, checkSize);
+    connect(pReply, &QNetworkReply::readyRead, this, checkSize);
+    connect(pReply, &QNetworkReply::finished, this,
+            [this, pReply, strUrl, strFileName]() { finishDownload(pReply, strUrl, strFileName); }, Qt::DirectConnection);
+}
+
+void FileLoader::dropIfOversized(QNetworkReply *pReply, const QString &strUrl, const QString &strFileName)
+{
+    const qint64 llAnnounced = pReply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    if (qMax(llAnnounced, pReply->bytesAvailable()) <= kMaxLogoBytes)
+        return;
+    WRITE_LOG(g_printerLog, QStringLiteral("商家logo(%1)超过%2MiB，已丢弃").arg(strUrl).arg(kMaxLogoBytes / (1024 * 1024)));
+    pReply->disconnect(this);  // abort() emits finished() at once: not to be logged as a failed download
+    pReply->abort();
+    pReply->deleteLater();
+    mapFileState.insert(strFileName, StateMissing);
+}
+
+void FileLoader::finishDownload(QNetworkReply *pReply, const QString &strUrl, const QString &strFileName)
+{
+    pReply->deleteLater();
+    if (pReply->error() != QNetworkReply::NoError) {
+        WRITE_LOG(g_printerLog, QStringLiteral("获取商家logo(%1)失败").arg(strUrl));
+        mapFileState.insert(strFileName, StateMissing);
+        return;
+    }
+    mapFileState.insert(strFileName, saveLogo(strFileName, pReply->readAll()) ? StatePresent : StateMissing);
+}
+
+bool FileLoader::saveLogo(const QString &strFileName, const QByteArray &baBody)
+{
+    // Written beside its final name and renamed: the print thread takes "the file exists" for
+    // "the logo is whole". Unbuffered, so that the count of write() tells whether all of it landed.
+    const QString strPath = strImageDir + QLatin1Char('/') + strFileName;
+    QSaveFile file(strPath);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(baBody) == baBody.size()
+        && file.commit())
+        return true;
+    file.cancelWriting();
+    WRITE_LOG(g_printerLog, QStringLiteral("商家logo文件写失败,%1").arg(strPath));
+    return false;
 }

@@ -5,6 +5,7 @@
 #include <QString>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 // Maps merchant logo addresses to files in "<app dir>/image" and downloads them in the
 // background, so printing never touches the network. Files stay across restarts.
@@ -13,6 +14,8 @@ class FileLoader : public QObject
     Q_OBJECT
 public:
     enum FileState { StateMissing = 0, StateLoading = 1, StatePresent = 2 };
+    // A download is held in memory until it is written; no merchant logo comes near this.
+    static constexpr qint64 kMaxLogoBytes = 8 * 1024 * 1024;
 
     explicit FileLoader(const QString &strAppDir = QString());
     ~FileLoader() override;
@@ -30,6 +33,9 @@ public:
 
 private:
     void startDownload(const QString &strUrl, const QString &strFileName);
+    void dropIfOversized(QNetworkReply *pReply, const QString &strUrl, const QString &strFileName);
+    void finishDownload(QNetworkReply *pReply, const QString &strUrl, const QString &strFileName);
+    bool saveLogo(const QString &strFileName, const QByteArray &baBody);
 
     QMap<QString, QString> mapUrlToFile;
     QMap<QString, qint32> mapFileState;

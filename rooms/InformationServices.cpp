@@ -55,8 +55,12 @@ void CInformationServices::resolveDefaults()
         options.fnLocalIp = [pApp] { return pApp ? pApp->localIp() : QString(); };
     if (!options.fnBroadcastIp)
         options.fnBroadcastIp = [pApp] { return pApp ? pApp->broadcastIp() : QString(); };
-    if (!options.fnReadJson)
-        options.fnReadJson = [pApp](const QString &strName) { return pApp ? pApp->readJsonFile(strName) : QJsonObject(); };
+    if (!options.fnReadJson) {
+        // Read once, at start: a broken schedule file is reported, not silently taken as empty.
+        options.fnReadJson = [pApp](const QString &strName) {
+            return pApp ? pApp->readJsonFile(strName, true) : QJsonObject();
+        };
+    }
     if (!options.fnWriteJson) {
         options.fnWriteJson = [pApp](const QJsonObject &obj, const QString &strName) {
             return pApp ? pApp->writeJsonFile(obj, strName) : false;

@@ -12,8 +12,9 @@ const QString kPinnedDevice = QStringLiteral("66");
 
 bool CMainApp::updateUpdaterConfig(const QJsonObject &objRequest)
 {
-    // The updater owns the file: only keys of an existing, non-empty one are updated.
-    QJsonObject objConf = readJsonFile(kUpdateConf);
+    // The updater owns the file: only keys of an existing, non-empty one are updated; a broken one is
+    // reported.
+    QJsonObject objConf = readJsonFile(kUpdateConf, true);
     if (objConf.isEmpty())
         return false;
 
@@ -31,6 +32,6 @@ bool CMainApp::updateUpdaterConfig(const QJsonObject &objRequest)
     if (objRequest.contains(kKeyStartTime))
         objConf.insert(kKeyStartTime, objRequest.value(kKeyStartTime).toString());
 
-    writeJsonFile(objConf, kUpdateConf);
-    return bDeviceChanged;
+    // The updater reads its settings from the file: a change that did not land must not restart it.
+    return writeJsonFile(objConf, kUpdateConf) && bDeviceChanged;
 }

@@ -95,20 +95,32 @@ void TestCommandsStore::readYieldsObjectOrEmpty_data()
 {
     QTest::addColumn<QByteArray>("baContent");
     QTest::addColumn<QJsonObject>("objExpected");
-    QTest::newRow("zero byte ends the text") << QByteArray("{\"a\":1}\0{garbage", 16) << QJsonObject{{"a", 1}};
-    QTest::newRow("zero byte inside the object") << QByteArray("{\"a\":\0 1}", 9) << QJsonObject();
-    QTest::newRow("array") << QByteArray("[1,2]") << QJsonObject();
-    QTest::newRow("empty file") << QByteArray() << QJsonObject();
-    QTest::newRow("broken") << QByteArray("{\"a\":") << QJsonObject();
+    QTest::addColumn<bool>("bBroken");
+    QTest::newRow("zero byte ends the text") << QByteArray("{\"a\":1}\0{garbage", 16) << QJsonObject{{"a", 1}} << false;
+    QTest::newRow("zero byte inside the object") << QByteArray("{\"a\":\0 1}", 9) << QJsonObject() << true;
+    QTest::newRow("only zero bytes") << QByteArray(4096, '\0') << QJsonObject() << true;
+    QTest::newRow("array") << QByteArray("[1,2]") << QJsonObject() << true;
+    QTest::newRow("empty file") << QByteArray() << QJsonObject() << false;
+    QTest::newRow("broken") << QByteArray("{\"a\":") << QJsonObject() << true;
 }
 
 void TestCommandsStore::readYieldsObjectOrEmpty()
 {
     QFETCH(QByteArray, baContent);
     QFETCH(QJsonObject, objExpected);
+    QFETCH(bool, bBroken);
     writeFile(appDir.filePath("RoomArea.json"), baContent);
-    QCOMPARE(PrinterJson(appDir.path()).readJsonFile(QStringLiteral("./RoomArea.json")), objExpected);
-    QCOMPARE(PrinterJson(appDir.path()).readJsonFile(QStringLiteral("./Missing.json")), QJsonObject());
+    PrinterJson store(appDir.path());
+    const int nFrom = g_printerLog.pendingLines().size();
+    QCOMPARE(store.readJsonFile(QStringLiteral("./RoomArea.json")), objExpected);
+    QCOMPARE(store.readJsonFile(QStringLiteral("./Missing.json"), true), QJsonObject());
+    QCOMPARE(g_printerLog.pendingLines().size(), nFrom);  // silent unless asked, and a missing file is no fault
+    // Files read at start are reported when they are there, not empty, and hold no object.
+    QCOMPARE(store.readJsonFile(QStringLiteral("./RoomArea.json"), true), objExpected);
+    const QStringList lstLines = g_printerLog.pendingLines().mid(nFrom);
+    QCOMPARE(lstLines.size(), bBroken ? 1 : 0);
+    if (bBroken)
+        QVERIFY2(lstLines.first().contains(QStringLiteral("] 配置文件解析失败,./RoomArea.json (")), qPrintable(lstLines.first()));
 }
 
 void TestCommandsStore::writeFailureIsLogged()

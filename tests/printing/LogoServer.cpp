@@ -70,8 +70,9 @@ void CLogoServer::answer(QTcpSocket *pSocket, const QByteArray &baRequest)
     QByteArray baReply;
     if (mapFiles.contains(baPath)) {
         const QByteArray &baBody = mapFiles[baPath];
-        baReply = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " + QByteArray::number(baBody.size())
-                  + "\r\nConnection: close\r\n\r\n" + baBody;
+        const QByteArray baLength = bAnnounceLength ? "Content-Length: " + QByteArray::number(baBody.size()) + "\r\n"
+                                                    : QByteArray();
+        baReply = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n" + baLength + "Connection: close\r\n\r\n" + baBody;
     } else {
         baReply = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nConnection: close\r\n\r\nnot found";
     }

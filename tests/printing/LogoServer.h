@@ -24,6 +24,8 @@ public:
     void setFile(const QByteArray &baPath, const QByteArray &baBody) { mapFiles.insert(baPath, baBody); }
     // Holds every answer back for this long (lets a test ask again while a download runs).
     void setReplyDelayMs(int nDelayMs) { nReplyDelayMs = nDelayMs; }
+    // Leaves out Content-Length: the body ends when the server closes the connection.
+    void setAnnounceLength(bool bAnnounce) { bAnnounceLength = bAnnounce; }
     int requestCount() const { return nRequests; }
 
 protected:
@@ -37,6 +39,7 @@ private:
     QSslKey key;
     bool bTls = false;
     int nReplyDelayMs = 0;
+    bool bAnnounceLength = true;
     std::atomic<int> nRequests{0};
 };
 

@@ -5,9 +5,32 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include "LogoServer.h"
 #include "log/Log.h"
 #include "printing/FileLoader.h"
+
+namespace {
+const quint32 kFileEvents = IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO;
+
+// What inotify reported so far for one name in a directory: the masks of its events, in order.
+QList<quint32> namedEvents(int nInotify, const QString &strName)
+{
+    QList<quint32> lstMasks;
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (ssize_t nRead; (nRead = read(nInotify, buffer, sizeof buffer)) > 0;) {
+        for (char *p = buffer; p < buffer + nRead;) {
+            const auto *pEvent = reinterpret_cast<const inotify_event *>(p);
+            if (pEvent->len > 0 && QFile::decodeName(pEvent->name) == strName)
+                lstMasks << pEvent->mask;
+            p += sizeof(inotify_event) + pEvent->len;
+        }
+    }
+    return lstMasks;
+}
+}
 
 class TestLogoLoader : public QObject
 {
@@ -59,6 +82,9 @@ private slots:
         QVERIFY(server.listenLocal());
         FileLoader loader(appDir.path());
         const QString strUrl = server.baseUrl() + QStringLiteral("/shop/logo.png");
+        QVERIFY(QDir(appDir.path()).mkdir(QStringLiteral("image")));
+        const int nInotify = inotify_init1(IN_NONBLOCK);
+        QVERIFY(inotify_add_watch(nInotify, QFile::encodeName(loader.strImageDir).constData(), kFileEvents) >= 0);
 
         const QString strName = loader.loadLogo(strUrl);
         QCOMPARE(strName, FileLoader::fileNameFor(strUrl));
@@ -66,6 +92,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(loader.fileState(strName), qint32(FileLoader::StatePresent), 10000);
         QCOMPARE(readFile(loader.strImageDir + QLatin1Char('/') + strName), baPng);
         QCOMPARE(server.requestCount(), 1);
+        // The print thread takes "the file exists" for "the logo is whole": the name appears once,
+        // linked or renamed from a finished file, and is never written under it.
+        const QList<quint32> lstEvents = namedEvents(nInotify, strName);
+        QCOMPARE(lstEvents.size(), 1);
+        QVERIFY(lstEvents.first() == IN_CREATE || lstEvents.first() == IN_MOVED_TO);
+        close(nInotify);
+        QCOMPARE(QDir(loader.strImageDir).entryList(QDir::Files), QStringList{strName});
 
         // Kept on disk and reused, also by a loader of a later run: no second request.
         FileLoader loaderLater(appDir.path());
@@ -102,6 +135,43 @@ private slots:
             loader.loadLogo(strUrl);
             QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), 2, 5000);
         }
+    }
+
+    void droppedLogoLeavesNoFile_data()
+    {
+        QTest::addColumn<QByteArray>("baBody");
+        QTest::addColumn<bool>("bAnnounceLength");
+        QTest::addColumn<bool>("bImageDirBlocked");
+        const QByteArray baOversized(int(FileLoader::kMaxLogoBytes) + 1, 'x');
+        QTest::newRow("over the cap, length announced") << baOversized << true << false;
+        QTest::newRow("over the cap, body only grows") << baOversized << false << false;
+        QTest::newRow("image folder is a file") << baPng << true << true;
+    }
+    // Not held and not kept: the state stays missing, so the receipt prints without the logo.
+    void droppedLogoLeavesNoFile()
+    {
+        QFETCH(QByteArray, baBody);
+        QFETCH(bool, bAnnounceLength);
+        QFETCH(bool, bImageDirBlocked);
+        QTemporaryDir appDir;
+        CLogoServer server;
+        server.setFile("/big.png", baBody);
+        server.setAnnounceLength(bAnnounceLength);
+        QVERIFY(server.listenLocal());
+        FileLoader loader(appDir.path());
+        if (bImageDirBlocked)
+            QVERIFY(QFile(loader.strImageDir).open(QIODevice::WriteOnly));
+        const QString strUrl = server.baseUrl() + QStringLiteral("/big.png");
+        const QString strName = loader.loadLogo(strUrl);
+        const QString strPath = loader.strImageDir + QLatin1Char('/') + strName;
+        const QString strLine = bImageDirBlocked ? QStringLiteral("商家logo文件写失败,%1").arg(strPath)
+                                                 : QStringLiteral("商家logo(%1)超过8MiB，已丢弃").arg(strUrl);
+
+        QTRY_VERIFY_WITH_TIMEOUT(logged(strLine), 5000);
+        QCOMPARE(loader.fileState(strName), qint32(FileLoader::StateMissing));
+        QVERIFY(!QFile::exists(strPath));
+        if (!bImageDirBlocked)
+            QCOMPARE(QDir(loader.strImageDir).entryList(QDir::Files), QStringList());
     }
 
     void emptyAddressStillGetsANameAndFails()
