@@ -85,13 +85,6 @@ QStringList fontNames(const QString &strPdf)
     return lstNames;
 }
 
-int imageCount(const QString &strPdf)
-{
-    const QStringList lstLines = run(QStringLiteral("pdfimages"), {QStringLiteral("-list"), strPdf})
-                                     .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return qMax(0, lstLines.size() - 2);
-}
-
 int leftInkColumn(const QString &strPdf, int nDpi)
 {
     QTemporaryDir dir;

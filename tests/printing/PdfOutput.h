@@ -15,7 +15,6 @@ QString whyNotReady();
 QString waitForPdf(const QString &strMarker, const QDateTime &dtSince, int nTimeoutMs = 30000);
 QSizeF pageSizePt(const QString &strPdf);
 QStringList fontNames(const QString &strPdf);
-int imageCount(const QString &strPdf);
 // Leftmost pixel column of page 1 with ink, rendered at nDpi; -1 when the page is blank.
 int leftInkColumn(const QString &strPdf, int nDpi);
 }

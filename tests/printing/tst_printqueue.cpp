@@ -1,11 +1,12 @@
-// The print queue's worker: order, published quantities, the logo wait and shutdown.
+// The print queue's worker: order, one job at a time, the published quantities, the wait for the
+// logo with its time-out line, and shutdown in the middle of a print.
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QMutex>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <memory>
 
 #include "common/AppTestMain.h"
 #include "log/Log.h"
@@ -19,57 +20,19 @@ CMainApp *mainApp()
     return static_cast<CMainApp *>(QCoreApplication::instance());
 }
 
-bool logged(const QString &strText)
+void writeLogo(const QString &strPath)
 {
-    for (const QString &strLine : g_printerLog.pendingLines()) {
-        if (strLine.contains(strText))
-            return true;
-    }
-    return false;
+    QFile file(strPath);
+    if (file.open(QIODevice::WriteOnly))
+        file.write("png");
 }
 
-// Records what the worker prints and every quantity the application is told.
-struct Recorder
-{
-    QMutex mutex;
-    QStringList lstPrinted;
-    QVector<int> vecQuantities;
-    QVector<qint64> vecPrintedAtMs;
-    QObject context;
-
-    Recorder()
-    {
-        QObject::connect(mainApp(), &CMainApp::printQuantityChanged, &context, [this]() {
-            QMutexLocker locker(&mutex);
-            vecQuantities.append(mainApp()->getPrintQuantity());
-        }, Qt::DirectConnection);
-    }
-    CPrinterQueue::PrintFunction printer()
-    {
-        return [this](PrintJob &job) {
-            QMutexLocker locker(&mutex);
-            lstPrinted.append(job.strContent);
-            vecPrintedAtMs.append(QDateTime::currentMSecsSinceEpoch());
-        };
-    }
-    int printedCount()
-    {
-        QMutexLocker locker(&mutex);
-        return lstPrinted.size();
-    }
-    QVector<int> quantities()
-    {
-        QMutexLocker locker(&mutex);
-        return vecQuantities;
-    }
-};
-
-PrintJob makeJob(const QString &strContent, const QString &strLogo, qint64 llAgeMs = 0)
+PrintJob makeJob(const QString &strContent, const QString &strLogo)
 {
     PrintJob job;
     job.strContent = strContent;
     job.strLogo = strLogo;
-    job.llQueuedMs = QDateTime::currentMSecsSinceEpoch() - llAgeMs;
+    job.llQueuedMs = QDateTime::currentMSecsSinceEpoch();
     return job;
 }
 }
@@ -80,105 +43,122 @@ class TestPrintQueue : public QObject
 
     QTemporaryDir dirLogos;
     QString strPresentLogo;
+    QMutex mutex;                // the worker records, the test reads
+    QStringList lstPrinted;
+    QVector<qint64> vecPrintedAtMs;
+    QVector<int> vecQuantities;  // every quantity the application was told
+
+    CPrinterQueue::PrintFunction recorder()
+    {
+        return [this](PrintJob &job) {
+            QMutexLocker locker(&mutex);
+            lstPrinted << job.strContent;
+            vecPrintedAtMs << QDateTime::currentMSecsSinceEpoch();
+        };
+    }
+    QStringList printed()
+    {
+        QMutexLocker locker(&mutex);
+        return lstPrinted;
+    }
+    QVector<int> quantities()
+    {
+        QMutexLocker locker(&mutex);
+        return vecQuantities;
+    }
 
 private slots:
     void initTestCase()
     {
-        strPresentLogo = dirLogos.path() + QStringLiteral("/present.png");
-        QFile file(strPresentLogo);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("png");
+        strPresentLogo = dirLogos.filePath(QStringLiteral("present.png"));
+        writeLogo(strPresentLogo);
+        connect(mainApp(), &CMainApp::printQuantityChanged, this, [this] {
+            QMutexLocker locker(&mutex);
+            vecQuantities << mainApp()->getPrintQuantity();
+        }, Qt::DirectConnection);
     }
-    void init() { mainApp()->setPrintQuantity(0); }
-
-    void printsInOrderAndPublishesEveryChange()
+    void init()
     {
-        Recorder recorder;
-        CPrinterQueue queue(mainApp());
-        queue.setPrintFunction(recorder.printer());
-        for (const QString &strContent : {QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")}) {
-            PrintJob job = makeJob(strContent, strPresentLogo);
-            queue.addPrintJob(job);
-            QCOMPARE(job.nValid, 1);
-        }
-        queue.start(QThread::IdlePriority);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.printedCount(), 3, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.quantities(), QVector<int>({1, 2, 3, 2, 1, 0}), 1000);
-        QCOMPARE(queue.jobCount(), 0);
-        QMutexLocker locker(&recorder.mutex);
-        QCOMPARE(recorder.lstPrinted, QStringList({"first", "second", "third"}));
-        // 100 ms apart, not 500: the next job is picked up right after the pause.
-        QVERIFY(recorder.vecPrintedAtMs[2] - recorder.vecPrintedAtMs[0] < 450);
-        QVERIFY(!logged(kTimeoutLine.arg(QStringLiteral("present.png"))));
+        mainApp()->setPrintQuantity(0);
+        QMutexLocker locker(&mutex);
+        lstPrinted.clear();
+        vecPrintedAtMs.clear();
+        vecQuantities.clear();
     }
 
-    void addingDuringAPrintRaisesTheQuantity()
+    void printsInOrderOneAtATime()
     {
-        Recorder recorder;
         QSemaphore semStarted, semRelease;
+        QAtomicInt nInPrint, nMostInPrint;
         CPrinterQueue queue(mainApp());
         queue.setPrintFunction([&](PrintJob &job) {
+            nMostInPrint.storeRelaxed(qMax(nMostInPrint.loadRelaxed(), nInPrint.fetchAndAddOrdered(1) + 1));
             semStarted.release();
             semRelease.acquire();
-            recorder.printer()(job);
+            nInPrint.fetchAndAddOrdered(-1);
+            recorder()(job);
         });
-        PrintJob job = makeJob(QStringLiteral("a"), strPresentLogo);
-        queue.addPrintJob(job);
+        for (const QString &strContent : {QStringLiteral("first"), QStringLiteral("second")}) {
+            PrintJob job = makeJob(strContent, strPresentLogo);
+            queue.addPrintJob(job);
+        }
         queue.start(QThread::IdlePriority);
         QVERIFY(semStarted.tryAcquire(1, 5000));
-        PrintJob jobLater = makeJob(QStringLiteral("b"), strPresentLogo);
-        queue.addPrintJob(jobLater);
-        QCOMPARE(mainApp()->getPrintQuantity(), 2);  // the job in print still counts
-        semRelease.release(2);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.printedCount(), 2, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.quantities(), QVector<int>({1, 2, 1, 0}), 1000);
+        PrintJob job = makeJob(QStringLiteral("third"), strPresentLogo);
+        queue.addPrintJob(job);
+        QCOMPARE(mainApp()->getPrintQuantity(), 3); // the receipt in print still counts
+        semRelease.release(3);
+        QTRY_COMPARE_WITH_TIMEOUT(printed(), QStringList({"first", "second", "third"}), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(quantities(), QVector<int>({1, 2, 3, 2, 1, 0}), 1000);
+        QCOMPARE(nMostInPrint.loadRelaxed(), 1);
+        QCOMPARE(queue.jobCount(), 0);
     }
 
-    void logoArrivingLatePrintsWithoutTimeOut()
+    // A receipt waits up to 1.5 s for its logo file, then prints without it and says so.
+    void logoWait_data()
     {
-        Recorder recorder;
-        const QString strLogo = dirLogos.path() + QStringLiteral("/late.png");
+        QTest::addColumn<QString>("strLogo");
+        QTest::addColumn<int>("nArrivesMs"); // -1: never
+        QTest::addColumn<int>("nMinMs");
+        QTest::addColumn<int>("nMaxMs");
+        QTest::addColumn<bool>("bTimeOutLine");
+        QTest::newRow("logo there") << "there.png" << 0 << 0 << 700 << false;
+        QTest::newRow("logo arrives late") << "late.png" << 700 << 700 << 1500 << false;
+        QTest::newRow("logo never arrives") << "never.png" << -1 << 1500 << 3000 << true;
+        QTest::newRow("no logo") << QString() << -1 << 1500 << 3000 << true;
+    }
+    void logoWait()
+    {
+        QFETCH(QString, strLogo);
+        QFETCH(int, nArrivesMs);
+        QFETCH(int, nMinMs);
+        QFETCH(int, nMaxMs);
+        QFETCH(bool, bTimeOutLine);
+        const QString strPath = strLogo.isEmpty() ? QString() : dirLogos.filePath(strLogo);
+        if (nArrivesMs == 0)
+            writeLogo(strPath);
+        else if (nArrivesMs > 0)
+            QTimer::singleShot(nArrivesMs, this, [strPath] { writeLogo(strPath); });
         CPrinterQueue queue(mainApp());
-        queue.setPrintFunction(recorder.printer());
-        PrintJob job = makeJob(QStringLiteral("late logo"), strLogo);
+        queue.setPrintFunction(recorder());
+        PrintJob job = makeJob(QStringLiteral("x"), strPath);
         queue.addPrintJob(job);
         queue.start(QThread::IdlePriority);
-        QTimer::singleShot(700, [strLogo]() {
-            QFile file(strLogo);
-            if (file.open(QIODevice::WriteOnly))
-                file.write("png");
-        });
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.printedCount(), 1, 5000);
-        const qint64 llWaitedMs = recorder.vecPrintedAtMs[0] - job.llQueuedMs;
-        QVERIFY2(llWaitedMs >= 700 && llWaitedMs < 1500, qPrintable(QString::number(llWaitedMs)));
-        QVERIFY(!logged(kTimeoutLine.arg(QStringLiteral("late.png"))));
+        QTRY_COMPARE_WITH_TIMEOUT(printed().size(), 1, 5000);
+        const qint64 llWaitedMs = vecPrintedAtMs.at(0) - job.llQueuedMs;
+        QVERIFY2(llWaitedMs >= nMinMs && llWaitedMs < nMaxMs, qPrintable(QString::number(llWaitedMs)));
+        QCOMPARE(g_printerLog.pendingLines().filter(kTimeoutLine.arg(strLogo)).size(), bTimeOutLine ? 1 : 0);
     }
 
-    void jobWithoutLogoPrintsAfterTimeOut()
-    {
-        Recorder recorder;
-        CPrinterQueue queue(mainApp());
-        queue.setPrintFunction(recorder.printer());
-        // Built 1200 ms ago: still waited for at the first pass, printed at the next one.
-        PrintJob job = makeJob(QStringLiteral("no logo"), QString(), 1200);
-        queue.addPrintJob(job);
-        queue.start(QThread::IdlePriority);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.printedCount(), 1, 5000);
-        QVERIFY(recorder.vecPrintedAtMs[0] - job.llQueuedMs > 1500);
-        QVERIFY(logged(kTimeoutLine.arg(QString())));
-    }
-
+    // Closing finishes the receipt in print (the worker is not cut off) and drops the waiting ones.
     void destructionFinishesThePrintAndDropsTheRest()
     {
-        Recorder recorder;
         QSemaphore semStarted;
-        QAtomicInt nFinished;
-        auto *pQueue = new CPrinterQueue(mainApp());
+        auto pQueue = std::make_unique<CPrinterQueue>(mainApp());
         pQueue->setPrintFunction([&](PrintJob &job) {
             semStarted.release();
             QThread::msleep(300);
-            recorder.printer()(job);
-            nFinished.fetchAndAddOrdered(1);
+            recorder()(job);
         });
         for (int i = 0; i < 3; ++i) {
             PrintJob job = makeJob(QString::number(i), strPresentLogo);
@@ -188,22 +168,9 @@ private slots:
         QVERIFY(semStarted.tryAcquire(1, 5000));
         QElapsedTimer timer;
         timer.start();
-        delete pQueue;
-        QVERIFY(timer.elapsed() < 1500);  // the print in progress plus one pause
-        QCOMPARE(int(nFinished), 1);
-        QCOMPARE(recorder.lstPrinted, QStringList({"0"}));
-    }
-
-    void worksWithoutApplicationObject()
-    {
-        Recorder recorder;
-        CPrinterQueue queue(nullptr);
-        queue.setPrintFunction(recorder.printer());
-        PrintJob job = makeJob(QStringLiteral("x"), strPresentLogo);
-        queue.addPrintJob(job);
-        queue.start(QThread::IdlePriority);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.printedCount(), 1, 5000);
-        QVERIFY(recorder.quantities().isEmpty());
+        pQueue.reset();
+        QVERIFY(timer.elapsed() < 1500);
+        QCOMPARE(printed(), QStringList({"0"}));
     }
 };
 
