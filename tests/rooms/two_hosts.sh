@@ -35,8 +35,9 @@ for pair in "$SVC vxs" "$BOX vxb"; do
 done
 # The service keeps its files beside the executable.
 cp "$SERVICE_BIN" "$WORK/VexaPrinter"
-mkdir -m 700 -p "$WORK/runtime"
+mkdir -m 700 "$WORK/runtime"
+ip netns exec "$SVC" unshare --ipc -- env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$WORK/runtime" \
+    "$WORK/VexaPrinter" >"$WORK/service.out" 2>&1 </dev/null &
 set +e
 # Bounded well inside the CTest time-out, so the trap always gets to clean up.
-timeout -k 5 75 ip netns exec "$BOX" env TMPDIR="$WORK" python3 "$BOX_SCRIPT" --svc-ns "$SVC" \
-    --service "$WORK/VexaPrinter" --dir "$WORK"
+timeout -k 5 75 ip netns exec "$BOX" python3 "$BOX_SCRIPT" "$WORK" || { rc=$?; tail -c 4000 "$WORK/service.out"; exit $rc; }

@@ -8,8 +8,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <cstdio>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <thread>
@@ -18,11 +16,6 @@
 #include "app/MainApp.h"
 
 namespace {
-CMainApp *app()
-{
-    return static_cast<CMainApp *>(qApp);
-}
-
 QString run(const QStringList &lstArgv)
 {
     QProcess process;
@@ -63,22 +56,20 @@ private slots:
 
     void windowAndTray()
     {
+        CMainApp *pApp = static_cast<CMainApp *>(qApp);
         QQmlApplicationEngine engine;
-        engine.rootContext()->setContextProperty(QStringLiteral("mainwindow"), app());
+        engine.rootContext()->setContextProperty(QStringLiteral("mainwindow"), pApp);
         engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
         auto *pWindow = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
-        QVERIFY(pWindow);
-        QVERIFY(QTest::qWaitForWindowExposed(pWindow));
-        QObject *pTray = pWindow->findChild<QObject *>(QStringLiteral("trayIcon"));
-        QVERIFY(pTray && pTray->property("available").toBool());
+        QVERIFY(pWindow && QTest::qWaitForWindowExposed(pWindow));
+        QVERIFY(pWindow->findChild<QObject *>(QStringLiteral("trayIcon"))->property("available").toBool());
         QTRY_VERIFY_WITH_TIMEOUT(!trayIconId().isEmpty(), 5000);
 
         // The count is published from a worker thread, as the print queue does, and drawn in red.
         auto *pText = pWindow->findChild<QQuickItem *>(QStringLiteral("waitingText"));
-        QVERIFY(pText);
-        std::thread([] { app()->setPrintQuantity(3); }).join();
+        std::thread([pApp] { pApp->setPrintQuantity(3); }).join();
         QTRY_COMPARE(pText->property("text").toString(), QStringLiteral("正在运行，等待打印：<font color=\"red\">3"));
-        // The Chinese text has a glyph for every character (no empty boxes) and is drawn.
+        // The Chinese text has a real glyph for every character (no empty boxes), and it is drawn.
         QTextLayout layout(QStringLiteral("正在运行，等待打印"), pText->property("font").value<QFont>());
         layout.beginLayout();
         layout.createLine();
@@ -111,8 +102,8 @@ private slots:
     }
 };
 
-// Xvfb takes the first free display itself (-displayfd), so tests running in parallel never collide.
-// Started before the application object, which connects to it.
+// Xvfb, started before the application object connects to it, takes the first free display itself
+// (-displayfd), so tests running in parallel never collide.
 int main(int argc, char *argv[])
 {
     int fds[2];
@@ -124,14 +115,10 @@ int main(int argc, char *argv[])
         execlp("Xvfb", "Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp", nullptr);
         _exit(127);
     }
-    close(fds[1]);
     char szDisplay[16] = {':'};
     pollfd pfd{fds[0], POLLIN, 0};
-    const ssize_t nRead = poll(&pfd, 1, 10000) > 0 ? read(fds[0], szDisplay + 1, sizeof szDisplay - 2) : 0;
-    if (nRead <= 0) {
-        std::fprintf(stderr, "Xvfb could not be started\n");
-        return 2;
-    }
+    if (poll(&pfd, 1, 10000) <= 0 || read(fds[0], szDisplay + 1, sizeof szDisplay - 2) <= 0)
+        qFatal("Xvfb could not be started");
     qputenv("DISPLAY", QByteArray(szDisplay).trimmed());
     qputenv("QT_QPA_PLATFORM", "xcb");
     int nResult = 2;
