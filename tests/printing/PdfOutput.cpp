@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -11,35 +10,21 @@
 
 #include "platform/Printers.h"
 
-namespace {
-QString run(const QString &strProgram, const QStringList &lstArgs)
-{
-    QProcess process;
-    process.start(strProgram, lstArgs);
-    if (!process.waitForFinished(20000))
-        return QString();
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-}
-
 namespace PdfOutput {
 
 QString queueName()
 {
-    const QString strQueue = qEnvironmentVariable("VEXA_PDF_QUEUE");
-    return strQueue.isEmpty() ? QStringLiteral("VexaPDF") : strQueue;
+    return qEnvironmentVariable("VEXA_PDF_QUEUE", QStringLiteral("VexaPDF"));
 }
 
 QString outputDir()
 {
-    const QString strDir = qEnvironmentVariable("VEXA_PDF_DIR");
-    return strDir.isEmpty() ? QStringLiteral("/var/spool/cups-pdf/VEXA") : strDir;
+    return qEnvironmentVariable("VEXA_PDF_DIR", QStringLiteral("/var/spool/cups-pdf/VEXA"));
 }
 
 QString whyNotReady()
 {
-    const QList<Platform::PrinterFacts> lstPrinters = Platform::installedPrinters();
-    for (const Platform::PrinterFacts &facts : lstPrinters) {
+    for (const Platform::PrinterFacts &facts : Platform::installedPrinters()) {
         if (facts.strName == queueName() && facts.bDefault)
             return QDir(outputDir()).exists() ? QString() : QStringLiteral("no cups-pdf output directory %1").arg(outputDir());
     }
@@ -47,60 +32,43 @@ QString whyNotReady()
         .arg(queueName());
 }
 
+QString tool(const QString &strProgram, const QString &strPdf)
+{
+    QProcess process;
+    process.start(strProgram, strProgram == QLatin1String("pdftotext") ? QStringList{strPdf, "-"} : QStringList{strPdf});
+    process.waitForFinished(20000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
 QString waitForPdf(const QString &strMarker, const QDateTime &dtSince, int nTimeoutMs)
 {
     QElapsedTimer timer;
     timer.start();
     do {
-        const QFileInfoList lstFiles =
-            QDir(outputDir()).entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Time);
-        for (const QFileInfo &info : lstFiles) {
+        for (const QFileInfo &info : QDir(outputDir()).entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Time)) {
             if (info.lastModified() < dtSince.addSecs(-1))
-                break;  // sorted newest first
-            if (run(QStringLiteral("pdftotext"), {info.filePath(), QStringLiteral("-")}).contains(strMarker))
+                break; // newest first
+            if (tool(QStringLiteral("pdftotext"), info.filePath()).contains(strMarker))
                 return info.filePath();
         }
-        QTest::qWait(200);  // keeps the event loop (logo downloads) running
+        QTest::qWait(200); // keeps the event loop running
     } while (timer.elapsed() < nTimeoutMs);
     return QString();
 }
 
 QSizeF pageSizePt(const QString &strPdf)
 {
-    const QString strInfo = run(QStringLiteral("pdfinfo"), {strPdf});
-    const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("Page size:\\s+([0-9.]+) x ([0-9.]+) pts")).match(strInfo);
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("Page size:\\s+([0-9.]+) x ([0-9.]+) pts"))
+                                              .match(tool(QStringLiteral("pdfinfo"), strPdf));
     return match.hasMatch() ? QSizeF(match.captured(1).toDouble(), match.captured(2).toDouble()) : QSizeF();
-}
-
-QStringList fontNames(const QString &strPdf)
-{
-    QStringList lstNames;
-    const QStringList lstLines = run(QStringLiteral("pdffonts"), {strPdf}).split(QLatin1Char('\n'));
-    for (int i = 2; i < lstLines.size(); ++i) {
-        const QString strName = lstLines[i].section(QLatin1Char(' '), 0, 0);
-        if (!strName.isEmpty())
-            lstNames.append(strName);
-    }
-    return lstNames;
-}
-
-int imageCount(const QString &strPdf)
-{
-    const QStringList lstLines = run(QStringLiteral("pdfimages"), {QStringLiteral("-list"), strPdf})
-                                     .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return qMax(0, lstLines.size() - 2);
 }
 
 int leftInkColumn(const QString &strPdf, int nDpi)
 {
     QTemporaryDir dir;
-    const QString strPrefix = dir.path() + QStringLiteral("/page");
-    run(QStringLiteral("pdftoppm"), {QStringLiteral("-png"), QStringLiteral("-gray"), QStringLiteral("-r"),
-                                     QString::number(nDpi), QStringLiteral("-f"), QStringLiteral("1"),
-                                     QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-singlefile"),
-                                     strPdf, strPrefix});
-    const QImage image(strPrefix + QStringLiteral(".png"));
+    QProcess::execute(QStringLiteral("pdftoppm"), {"-png", "-gray", "-r", QString::number(nDpi), "-f", "1", "-l", "1",
+                                                   "-singlefile", strPdf, dir.filePath(QStringLiteral("page"))});
+    const QImage image(dir.filePath(QStringLiteral("page.png")));
     for (int x = 0; x < image.width(); ++x) {
         for (int y = 0; y < image.height(); ++y) {
             if (qGray(image.pixel(x, y)) < 128)

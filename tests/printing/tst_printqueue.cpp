@@ -1,76 +1,29 @@
-// The print queue's worker: order, published quantities, the logo wait and shutdown.
+// The print queue's worker: order, one job at a time, the published quantities, the wait for the
+// logo with its time-out line, and shutdown in the middle of a print.
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QMutex>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <memory>
+#include <thread>
 
 #include "common/AppTestMain.h"
 #include "log/Log.h"
 #include "printing/PrinterQueue.h"
 
 namespace {
-const QString kTimeoutLine = QStringLiteral("打印机等待获取商家logo文件超时，现直接打印(%1)");
-
 CMainApp *mainApp()
 {
     return static_cast<CMainApp *>(QCoreApplication::instance());
 }
 
-bool logged(const QString &strText)
+void writeLogo(const QString &strPath)
 {
-    for (const QString &strLine : g_printerLog.pendingLines()) {
-        if (strLine.contains(strText))
-            return true;
-    }
-    return false;
-}
-
-// Records what the worker prints and every quantity the application is told.
-struct Recorder
-{
-    QMutex mutex;
-    QStringList lstPrinted;
-    QVector<int> vecQuantities;
-    QVector<qint64> vecPrintedAtMs;
-    QObject context;
-
-    Recorder()
-    {
-        QObject::connect(mainApp(), &CMainApp::printQuantityChanged, &context, [this]() {
-            QMutexLocker locker(&mutex);
-            vecQuantities.append(mainApp()->getPrintQuantity());
-        }, Qt::DirectConnection);
-    }
-    CPrinterQueue::PrintFunction printer()
-    {
-        return [this](PrintJob &job) {
-            QMutexLocker locker(&mutex);
-            lstPrinted.append(job.strContent);
-            vecPrintedAtMs.append(QDateTime::currentMSecsSinceEpoch());
-        };
-    }
-    int printedCount()
-    {
-        QMutexLocker locker(&mutex);
-        return lstPrinted.size();
-    }
-    QVector<int> quantities()
-    {
-        QMutexLocker locker(&mutex);
-        return vecQuantities;
-    }
-};
-
-PrintJob makeJob(const QString &strContent, const QString &strLogo, qint64 llAgeMs = 0)
-{
-    PrintJob job;
-    job.strContent = strContent;
-    job.strLogo = strLogo;
-    job.llQueuedMs = QDateTime::currentMSecsSinceEpoch() - llAgeMs;
-    return job;
+    QFile file(strPath);
+    if (file.open(QIODevice::WriteOnly))
+        file.write("png");
 }
 }
 
@@ -79,131 +32,111 @@ class TestPrintQueue : public QObject
     Q_OBJECT
 
     QTemporaryDir dirLogos;
-    QString strPresentLogo;
+    QMutex mutex;                    // the worker records, the test reads
+    QStringList lstPrinted;
+    QVector<qint64> vecWaitedMs;     // from queued to printed
+    QVector<int> vecQuantities;      // every quantity the application was told
+
+    void add(CPrinterQueue &queue, const QString &strContent, const QString &strLogo = QStringLiteral("present.png"))
+    {
+        PrintJob job;
+        job.strContent = strContent;
+        job.strLogo = strLogo.isEmpty() ? QString() : dirLogos.filePath(strLogo);
+        job.llQueuedMs = QDateTime::currentMSecsSinceEpoch();
+        queue.addPrintJob(job);
+    }
+    void record(const PrintJob &job)
+    {
+        QMutexLocker locker(&mutex);
+        lstPrinted << job.strContent;
+        vecWaitedMs << QDateTime::currentMSecsSinceEpoch() - job.llQueuedMs;
+    }
+    template <typename T> T locked(const T &value)
+    {
+        QMutexLocker locker(&mutex);
+        return value;
+    }
 
 private slots:
     void initTestCase()
     {
-        strPresentLogo = dirLogos.path() + QStringLiteral("/present.png");
-        QFile file(strPresentLogo);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("png");
+        writeLogo(dirLogos.filePath(QStringLiteral("present.png")));
+        connect(mainApp(), &CMainApp::printQuantityChanged, this, [this] {
+            QMutexLocker locker(&mutex);
+            vecQuantities << mainApp()->getPrintQuantity();
+        }, Qt::DirectConnection);
     }
-    void init() { mainApp()->setPrintQuantity(0); }
-
-    void printsInOrderAndPublishesEveryChange()
+    void init()
     {
-        Recorder recorder;
-        CPrinterQueue queue(mainApp());
-        queue.setPrintFunction(recorder.printer());
-        for (const QString &strContent : {QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")}) {
-            PrintJob job = makeJob(strContent, strPresentLogo);
-            queue.addPrintJob(job);
-            QCOMPARE(job.nValid, 1);
-        }
-        queue.start(QThread::IdlePriority);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.printedCount(), 3, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.quantities(), QVector<int>({1, 2, 3, 2, 1, 0}), 1000);
-        QCOMPARE(queue.jobCount(), 0);
-        QMutexLocker locker(&recorder.mutex);
-        QCOMPARE(recorder.lstPrinted, QStringList({"first", "second", "third"}));
-        // 100 ms apart, not 500: the next job is picked up right after the pause.
-        QVERIFY(recorder.vecPrintedAtMs[2] - recorder.vecPrintedAtMs[0] < 450);
-        QVERIFY(!logged(kTimeoutLine.arg(QStringLiteral("present.png"))));
+        mainApp()->setPrintQuantity(0);
+        QMutexLocker locker(&mutex);
+        lstPrinted.clear();
+        vecWaitedMs.clear();
+        vecQuantities.clear();
     }
 
-    void addingDuringAPrintRaisesTheQuantity()
+    // Closing the queue finishes the receipt in print and drops the waiting ones.
+    void printsInOrderOneAtATimeUntilClosed()
     {
-        Recorder recorder;
         QSemaphore semStarted, semRelease;
-        CPrinterQueue queue(mainApp());
-        queue.setPrintFunction([&](PrintJob &job) {
+        QAtomicInt nInPrint, nMostInPrint;
+        auto pQueue = std::make_unique<CPrinterQueue>(mainApp());
+        const auto releaseOnFailure = qScopeGuard([&semRelease] { semRelease.release(10); }); // before the queue goes
+        pQueue->setPrintFunction([&](PrintJob &job) {
+            nMostInPrint.storeRelaxed(qMax(nMostInPrint.loadRelaxed(), nInPrint.fetchAndAddOrdered(1) + 1));
             semStarted.release();
             semRelease.acquire();
-            recorder.printer()(job);
+            nInPrint.fetchAndAddOrdered(-1);
+            record(job);
         });
-        PrintJob job = makeJob(QStringLiteral("a"), strPresentLogo);
-        queue.addPrintJob(job);
-        queue.start(QThread::IdlePriority);
-        QVERIFY(semStarted.tryAcquire(1, 5000));
-        PrintJob jobLater = makeJob(QStringLiteral("b"), strPresentLogo);
-        queue.addPrintJob(jobLater);
-        QCOMPARE(mainApp()->getPrintQuantity(), 2);  // the job in print still counts
-        semRelease.release(2);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.printedCount(), 2, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.quantities(), QVector<int>({1, 2, 1, 0}), 1000);
-    }
-
-    void logoArrivingLatePrintsWithoutTimeOut()
-    {
-        Recorder recorder;
-        const QString strLogo = dirLogos.path() + QStringLiteral("/late.png");
-        CPrinterQueue queue(mainApp());
-        queue.setPrintFunction(recorder.printer());
-        PrintJob job = makeJob(QStringLiteral("late logo"), strLogo);
-        queue.addPrintJob(job);
-        queue.start(QThread::IdlePriority);
-        QTimer::singleShot(700, [strLogo]() {
-            QFile file(strLogo);
-            if (file.open(QIODevice::WriteOnly))
-                file.write("png");
-        });
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.printedCount(), 1, 5000);
-        const qint64 llWaitedMs = recorder.vecPrintedAtMs[0] - job.llQueuedMs;
-        QVERIFY2(llWaitedMs >= 700 && llWaitedMs < 1500, qPrintable(QString::number(llWaitedMs)));
-        QVERIFY(!logged(kTimeoutLine.arg(QStringLiteral("late.png"))));
-    }
-
-    void jobWithoutLogoPrintsAfterTimeOut()
-    {
-        Recorder recorder;
-        CPrinterQueue queue(mainApp());
-        queue.setPrintFunction(recorder.printer());
-        // Built 1200 ms ago: still waited for at the first pass, printed at the next one.
-        PrintJob job = makeJob(QStringLiteral("no logo"), QString(), 1200);
-        queue.addPrintJob(job);
-        queue.start(QThread::IdlePriority);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.printedCount(), 1, 5000);
-        QVERIFY(recorder.vecPrintedAtMs[0] - job.llQueuedMs > 1500);
-        QVERIFY(logged(kTimeoutLine.arg(QString())));
-    }
-
-    void destructionFinishesThePrintAndDropsTheRest()
-    {
-        Recorder recorder;
-        QSemaphore semStarted;
-        QAtomicInt nFinished;
-        auto *pQueue = new CPrinterQueue(mainApp());
-        pQueue->setPrintFunction([&](PrintJob &job) {
-            semStarted.release();
-            QThread::msleep(300);
-            recorder.printer()(job);
-            nFinished.fetchAndAddOrdered(1);
-        });
-        for (int i = 0; i < 3; ++i) {
-            PrintJob job = makeJob(QString::number(i), strPresentLogo);
-            pQueue->addPrintJob(job);
-        }
+        for (const char *pContent : {"first", "second", "third"})
+            add(*pQueue, QString::fromLatin1(pContent));
         pQueue->start(QThread::IdlePriority);
         QVERIFY(semStarted.tryAcquire(1, 5000));
-        QElapsedTimer timer;
-        timer.start();
-        delete pQueue;
-        QVERIFY(timer.elapsed() < 1500);  // the print in progress plus one pause
-        QCOMPARE(int(nFinished), 1);
-        QCOMPARE(recorder.lstPrinted, QStringList({"0"}));
+        add(*pQueue, QStringLiteral("fourth"));
+        QCOMPARE(mainApp()->getPrintQuantity(), 4); // the receipt in print still counts
+        semRelease.release(2);
+        QVERIFY(semStarted.tryAcquire(2, 5000)); // "third" is in print
+        std::thread releaser([&semRelease] {
+            QThread::msleep(300);
+            semRelease.release();
+        });
+        pQueue.reset();
+        releaser.join();
+        QCOMPARE(locked(lstPrinted), QStringList({"first", "second", "third"}));
+        QCOMPARE(locked(vecQuantities), QVector<int>({1, 2, 3, 4, 3, 2, 1}));
+        QCOMPARE(nMostInPrint.loadRelaxed(), 1);
     }
 
-    void worksWithoutApplicationObject()
+    // A receipt waits up to 1.5 s for its logo file, then prints without it and says so.
+    void logoWait_data()
     {
-        Recorder recorder;
-        CPrinterQueue queue(nullptr);
-        queue.setPrintFunction(recorder.printer());
-        PrintJob job = makeJob(QStringLiteral("x"), strPresentLogo);
-        queue.addPrintJob(job);
+        QTest::addColumn<QString>("strLogo");
+        QTest::addColumn<int>("nArrivesMs"); // -1: never
+        QTest::addColumn<int>("nMinMs");
+        QTest::addColumn<int>("nMaxMs");
+        QTest::newRow("logo there") << "present.png" << 0 << 0 << 700;
+        QTest::newRow("logo arrives late") << "late.png" << 700 << 700 << 1500;
+        QTest::newRow("logo never arrives") << "never.png" << -1 << 1500 << 3000;
+        QTest::newRow("no logo") << QString() << -1 << 1500 << 3000;
+    }
+    void logoWait()
+    {
+        QFETCH(QString, strLogo);
+        QFETCH(int, nArrivesMs);
+        QFETCH(int, nMinMs);
+        QFETCH(int, nMaxMs);
+        if (nArrivesMs > 0)
+            QTimer::singleShot(nArrivesMs, this, [this, strLogo] { writeLogo(dirLogos.filePath(strLogo)); });
+        CPrinterQueue queue(mainApp());
+        queue.setPrintFunction([this](PrintJob &job) { record(job); });
+        add(queue, QStringLiteral("x"), strLogo);
         queue.start(QThread::IdlePriority);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.printedCount(), 1, 5000);
-        QVERIFY(recorder.quantities().isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(locked(lstPrinted).size(), 1, 5000);
+        const qint64 llWaitedMs = locked(vecWaitedMs).at(0);
+        QVERIFY2(llWaitedMs >= nMinMs && llWaitedMs < nMaxMs, qPrintable(QString::number(llWaitedMs)));
+        const QString strLine = QStringLiteral("打印机等待获取商家logo文件超时，现直接打印(%1)").arg(strLogo);
+        QCOMPARE(g_printerLog.pendingLines().filter(strLine).size(), nArrivesMs < 0 ? 1 : 0);
     }
 };
 

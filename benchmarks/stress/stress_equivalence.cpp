@@ -1,5 +1,6 @@
-// The request path's faster forms against the plain ones they replaced: a log line built piecewise
-// with a cached time stamp, and the Content-Length scan that no longer splits the header into lines.
+// Equivalence run (benchmarks/stress/run.sh, not part of the test suite): the request path's faster
+// forms against the plain ones they replaced, a log line built piecewise with a cached time stamp and
+// the Content-Length scan that no longer splits the header into lines; then both forms timed.
 #include <QDateTime>
 #include <QtTest>
 
@@ -35,6 +36,8 @@ private slots:
     void logTimeFollowsClock();
     void contentLength_data();
     void contentLength();
+    void speed_data();
+    void speed();
 };
 
 void TestPerfEquivalence::logLine_data()
@@ -94,5 +97,30 @@ void TestPerfEquivalence::contentLength()
     QCOMPARE(CHttpRequestParser::contentLength(baHeader), referenceContentLength(baHeader));
 }
 
+void TestPerfEquivalence::speed_data()
+{
+    QTest::addColumn<bool>("bReference");
+    QTest::newRow("log line, in use") << false;
+    QTest::newRow("log line, reference") << true;
+    QTest::newRow("Content-Length, in use") << false;
+    QTest::newRow("Content-Length, reference") << true;
+}
+
+void TestPerfEquivalence::speed()
+{
+    QFETCH(bool, bReference);
+    const QByteArray baHeader("POST / HTTP/1.1\r\nHost: 127.0.0.1:12380\r\nContent-Type: text/plain\r\nContent-Length: 18");
+    const bool bLogLine = QByteArray(QTest::currentDataTag()).startsWith("log");
+    qint64 llSink = 0;
+    QBENCHMARK {
+        if (bLogLine)
+            llSink += (bReference ? referenceLine(QStringLiteral("本机IP:192.168.1.5"), "MainApp.cpp", 42)
+                                  : CBackupFiles::buildLine(QStringLiteral("本机IP:192.168.1.5"), "MainApp.cpp", 42)).size();
+        else
+            llSink += bReference ? referenceContentLength(baHeader) : CHttpRequestParser::contentLength(baHeader);
+    }
+    QVERIFY(llSink > 0);
+}
+
 QTEST_GUILESS_MAIN(TestPerfEquivalence)
-#include "tst_perf_equivalence.moc"
+#include "stress_equivalence.moc"
