@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 
 namespace {
 bool isPidName(const char *pName)
@@ -33,10 +34,13 @@ QByteArray readSmallFile(const QByteArray &baPath)
     return nRead > 0 ? QByteArray(szBuffer, int(nRead)) : QByteArray();
 }
 
-QByteArray readExeLink(const QByteArray &baProcDir)
+// *pNoImage: the process has no executable at all (a kernel thread or a zombie; its command line
+// is empty too), as opposed to one that this user may not look at.
+QByteArray readExeLink(const QByteArray &baProcDir, bool *pNoImage)
 {
     char szLink[4096];
     const ssize_t nLength = ::readlink((baProcDir + "/exe").constData(), szLink, sizeof(szLink));
+    *pNoImage = nLength < 0 && errno == ENOENT;
     return nLength > 0 ? QByteArray(szLink, int(nLength)) : QByteArray();
 }
 
@@ -94,9 +98,11 @@ bool isProcessRunning(const QString &strImageName)
         if (!isPidName(pEntry->d_name))
             continue;
         const QByteArray baProcDir = QByteArray("/proc/") + pEntry->d_name;
-        // Most processes are settled by their link alone; only the rest cost a read.
-        bFound = exeIsImage(readExeLink(baProcDir), baImageName)
-            || processRunsImage(baImageName, QByteArray(), readSmallFile(baProcDir + "/cmdline"));
+        bool bNoImage = false;
+        if (exeIsImage(readExeLink(baProcDir, &bNoImage), baImageName))
+            bFound = true;
+        else if (!bNoImage)
+            bFound = processRunsImage(baImageName, QByteArray(), readSmallFile(baProcDir + "/cmdline"));
     }
     ::closedir(pDir);
     return bFound;
