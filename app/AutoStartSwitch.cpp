@@ -1,5 +1,6 @@
 // Start-with-the-desktop switch of the application object: two independent per-user autostart
-// entries, one switched by the window (setPowerBoot), one by setAutoStart / bAutoStart.
+// entries, one switched by the window (setPowerBoot), one by setAutoStart / bAutoStart. Both start
+// the executable, or the package launcher when that started it.
 #include "app/MainApp.h"
 
 #include <QDebug>
@@ -49,9 +50,10 @@ QString runEntryPath()
         + kRunEntrySuffix;
 }
 
-QString nativeExecutablePath()
+// What both entries start: the executable, or the package launcher that started it.
+QString nativeProgramPath()
 {
-    return QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+    return QDir::toNativeSeparators(Platform::autostartProgram(QCoreApplication::applicationFilePath()));
 }
 }
 
@@ -66,7 +68,7 @@ bool CMainApp::setPowerBoot(bool bOpen)
         const QString strLink = strFolder + QLatin1Char('/') + strName + kEntrySuffix;
         if (bOpen) {
             QDir().mkpath(strFolder);
-            createShortcut(strExecutable, strLink, strName);
+            createShortcut(Platform::autostartProgram(strExecutable), strLink, strName);
         } else {
             deleteShortcut(strLink);
         }
@@ -88,12 +90,12 @@ void CMainApp::setAutoStart(bool enable)
         return;
     }
     const QString strName = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
-    if (Platform::autostartEntryTarget(strEntry) != nativeExecutablePath())
-        Platform::writeAutostartEntry(strEntry, nativeExecutablePath(), strName);
+    if (Platform::autostartEntryTarget(strEntry) != nativeProgramPath())
+        Platform::writeAutostartEntry(strEntry, nativeProgramPath(), strName);
 }
 
 bool CMainApp::bAutoStart()
 {
     const QString strEntry = runEntryPath();
-    return !strEntry.isEmpty() && Platform::autostartEntryTarget(strEntry) == nativeExecutablePath();
+    return !strEntry.isEmpty() && Platform::autostartEntryTarget(strEntry) == nativeProgramPath();
 }

@@ -1,4 +1,5 @@
 #include "log/BackupFiles.h"
+#include "log/Log.h"
 
 #include <QDebug>
 #include <QDir>
@@ -9,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 const int kPollMs = 500;
@@ -24,8 +26,9 @@ QString CBackupFiles::strLogDir;
 CBackupFiles g_printerLog(QStringLiteral("PrinterLog"));
 CBackupFiles g_vodLog(QStringLiteral("VodLog"));
 
-CBackupFiles::CBackupFiles(const QString &strPrefix)
+CBackupFiles::CBackupFiles(const QString &strPrefix, qint64 llMaxPendingBytes)
     : QThread(nullptr)
+    , llMaxPendingBytes(llMaxPendingBytes)
     , strPrefix(strPrefix)
 {
 }
@@ -106,6 +109,11 @@ QString CBackupFiles::buildLine(const QString &strMessage, const char *pFile, in
 void CBackupFiles::writeLog(const QString &strLine)
 {
     QMutexLocker locker(&mutex);
+    if (llPendingBytes >= llMaxPendingBytes) {
+        ++llDropped;
+        return;
+    }
+    llPendingBytes += qint64(strLine.size()) * qint64(sizeof(QChar));
     lstPending.append(strLine);
 }
 
@@ -127,13 +135,7 @@ void CBackupFiles::run()
     while (!bStop) {
         int nWritten = 0;
         for (;;) {
-            lstWriting.clear();
-            {
-                QMutexLocker locker(&mutex);
-                if (!lstPending.isEmpty())
-                    lstPending.swap(lstWriting);
-            }
-            if (lstWriting.isEmpty())
+            if (!takePending())
                 break;
             nWritten += lstWriting.size();
             writeBatch();
@@ -150,6 +152,23 @@ void CBackupFiles::run()
         if (!bStop)
             condWake.wait(&mutexSleep, kPollMs);
     }
+}
+
+// Moves the queue into lstWriting; lines dropped meanwhile are reported by one more line at its end.
+bool CBackupFiles::takePending()
+{
+    lstWriting.clear();
+    qint64 llDroppedNow = 0;
+    {
+        QMutexLocker locker(&mutex);
+        lstPending.swap(lstWriting);
+        llPendingBytes = 0;
+        std::swap(llDropped, llDroppedNow);
+    }
+    if (llDroppedNow > 0)
+        lstWriting.append(buildLine(QStringLiteral("日志队列已满，丢弃%1行日志").arg(llDroppedNow), logBaseName(__FILE__),
+                                    __LINE__));
+    return !lstWriting.isEmpty();
 }
 
 void CBackupFiles::writeBatch()

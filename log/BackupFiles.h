@@ -14,7 +14,11 @@ class CBackupFiles : public QThread
 {
     Q_OBJECT
 public:
-    explicit CBackupFiles(const QString &strPrefix);
+    // Queued text a channel holds at most (UTF-16 bytes). Request bodies of up to 32 MiB are logged
+    // whole, and the writer runs at idle priority: on a busy CPU the queue must not grow without end.
+    static constexpr qint64 kMaxPendingBytes = 64 * 1024 * 1024;
+
+    explicit CBackupFiles(const QString &strPrefix, qint64 llMaxPendingBytes = kMaxPendingBytes);
     ~CBackupFiles() override;
 
     static void initLogDir(const QString &strAppDir);
@@ -23,6 +27,8 @@ public:
     // Builds "[time] message (file:line)\n"; used by WRITE_LOG.
     static QString buildLine(const QString &strMessage, const char *pFile, int nLine);
 
+    // Appends the line, or drops and counts it while the queue holds llMaxPendingBytes or more
+    // (a line may overshoot the bound once, so a whole request body still gets through).
     void writeLog(const QString &strLine);
 
     // Retention step against an explicit "now", so tests need not wait for a day to pass.
@@ -39,10 +45,15 @@ protected:
 
 private:
     void writeBatch();
+    bool takePending();
 
     QStringList lstPending;
     QStringList lstWriting;
     QMutex mutex;
+    // Guarded by mutex, like lstPending.
+    qint64 llPendingBytes = 0;
+    qint64 llDropped = 0;
+    const qint64 llMaxPendingBytes;
     std::atomic<bool> bStop{false};
     QString strPrefix;
 

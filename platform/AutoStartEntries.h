@@ -7,6 +7,12 @@ namespace Platform {
 // "$XDG_CONFIG_HOME/autostart", or "$HOME/.config/autostart"; empty when neither is an absolute path.
 QString autostartFolder();
 
+// The program an entry for strExecutable should start. The package's launcher names itself in
+// VEXAPRINTER_LAUNCHER: it brings the user's copy of the executable up to date (after an upgrade)
+// before running it, so an entry must start the launcher, not the copy. Trusted only when it is
+// an absolute path to an executable file; otherwise strExecutable.
+QString autostartProgram(const QString &strExecutable);
+
 // Writes (or replaces, atomically) an entry of type Application that runs strTarget without arguments.
 // Creates the folder when needed.
 bool writeAutostartEntry(const QString &strEntryPath, const QString &strTarget, const QString &strName);

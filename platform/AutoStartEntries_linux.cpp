@@ -96,6 +96,15 @@ QString autostartFolder()
     return QString();
 }
 
+QString autostartProgram(const QString &strExecutable)
+{
+    const QString strLauncher = qEnvironmentVariable("VEXAPRINTER_LAUNCHER");
+    const QFileInfo launcher(strLauncher);
+    if (!strLauncher.isEmpty() && launcher.isAbsolute() && launcher.isFile() && launcher.isExecutable())
+        return strLauncher;
+    return strExecutable;
+}
+
 QString execValueForProgram(const QString &strProgram)
 {
     QString strQuoted = QStringLiteral("\"");

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace Platform {
-// The image name of a process: the file name of its executable, or, when that cannot be read
-// (another user's process, a kernel thread), the first word of its command line or its short name.
-// Empty when the process is gone or a zombie.
-QString processImageName(const QByteArray &baProcDir);
+// Whether one process runs the image baImageName (file name, in the file system's encoding), judged
+// from its "exe" link target (empty when unreadable) and its raw "cmdline" (NUL-separated arguments):
+// the file name of the executable, or the base name of the first or second argument. A script runs
+// under an interpreter, which is then the executable and often the first argument; the second is
+// the script. A zombie (empty link and command line) runs nothing.
+bool processRunsImage(const QByteArray &baImageName, const QByteArray &baExeLink, const QByteArray &baCmdline);
 
 // True when some process on the machine has exactly this image name (case-sensitive).
 // Reads /proc directly: a few hundred processes cost about a millisecond, so the event loop may call it.

@@ -1,10 +1,13 @@
 #include "platform/ProcessList.h"
 
+#include <QFile>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 
 namespace {
 bool isPidName(const char *pName)
@@ -18,7 +21,8 @@ bool isPidName(const char *pName)
     return true;
 }
 
-// Plain system calls: this runs for every process on each watch step.
+// Plain system calls: this runs for every process on each watch step. The first 4 KiB of a
+// command line hold its first two arguments but for freak paths.
 QByteArray readSmallFile(const QByteArray &baPath)
 {
     const int nFd = ::open(baPath.constData(), O_RDONLY | O_CLOEXEC);
@@ -30,57 +34,59 @@ QByteArray readSmallFile(const QByteArray &baPath)
     return nRead > 0 ? QByteArray(szBuffer, int(nRead)) : QByteArray();
 }
 
-QString baseNameOf(const QByteArray &baPath)
+// *pNoImage: the process has no executable at all (a kernel thread or a zombie; its command line
+// is empty too), as opposed to one that this user may not look at.
+QByteArray readExeLink(const QByteArray &baProcDir, bool *pNoImage)
+{
+    char szLink[4096];
+    const ssize_t nLength = ::readlink((baProcDir + "/exe").constData(), szLink, sizeof(szLink));
+    *pNoImage = nLength < 0 && errno == ENOENT;
+    return nLength > 0 ? QByteArray(szLink, int(nLength)) : QByteArray();
+}
+
+bool hasBaseName(const QByteArray &baPath, const QByteArray &baName)
 {
     const int nSlash = baPath.lastIndexOf('/');
-    return QString::fromLocal8Bit(nSlash < 0 ? baPath : baPath.mid(nSlash + 1));
+    return !baName.isEmpty() && (nSlash < 0 ? baPath : baPath.mid(nSlash + 1)) == baName;
 }
 
-// "/proc/<pid>/stat" is "pid (comm) S ...": the short name sits between the first "(" and the last ")".
-bool readStat(const QByteArray &baProcDir, QString *pComm, char *pState)
-{
-    const QByteArray baStat = readSmallFile(baProcDir + "/stat");
-    const int nOpen = baStat.indexOf('(');
-    const int nClose = baStat.lastIndexOf(')');
-    if (nOpen < 0 || nClose < nOpen || nClose + 2 >= baStat.size())
-        return false;
-    *pComm = QString::fromLocal8Bit(baStat.mid(nOpen + 1, nClose - nOpen - 1));
-    *pState = baStat.at(nClose + 2);
-    return true;
-}
-
-QString imageNameFromExeLink(const QByteArray &baLink)
+QByteArray withoutDeletedMark(const QByteArray &baLink)
 {
     // A replaced or removed executable still runs; the kernel only marks its link.
     static const QByteArray kDeleted(" (deleted)");
-    return baseNameOf(baLink.endsWith(kDeleted) ? baLink.left(baLink.size() - kDeleted.size()) : baLink);
+    return baLink.endsWith(kDeleted) ? baLink.left(baLink.size() - kDeleted.size()) : baLink;
 }
 
-QString imageNameFromCmdline(const QByteArray &baCmdline)
+bool exeIsImage(const QByteArray &baExeLink, const QByteArray &baImageName)
 {
-    const int nEnd = baCmdline.indexOf('\0');
-    return baseNameOf(nEnd < 0 ? baCmdline : baCmdline.left(nEnd));
+    return hasBaseName(withoutDeletedMark(baExeLink), baImageName);
+}
+
+// The nIndex-th NUL-terminated argument of a raw command line; empty when there are fewer.
+QByteArray argumentAt(const QByteArray &baCmdline, int nIndex)
+{
+    int nStart = 0;
+    for (int i = 0; i < nIndex; ++i) {
+        const int nEnd = baCmdline.indexOf('\0', nStart);
+        if (nEnd < 0)
+            return QByteArray();
+        nStart = nEnd + 1;
+    }
+    const int nEnd = baCmdline.indexOf('\0', nStart);
+    return baCmdline.mid(nStart, nEnd < 0 ? -1 : nEnd - nStart);
 }
 }
 
 namespace Platform {
-QString processImageName(const QByteArray &baProcDir)
+bool processRunsImage(const QByteArray &baImageName, const QByteArray &baExeLink, const QByteArray &baCmdline)
 {
-    char szLink[4096];
-    const ssize_t nLength = ::readlink((baProcDir + "/exe").constData(), szLink, sizeof(szLink));
-    if (nLength > 0)
-        return imageNameFromExeLink(QByteArray(szLink, int(nLength)));
-
-    QString strComm;
-    char cState = 0;
-    if (!readStat(baProcDir, &strComm, &cState) || cState == 'Z' || cState == 'X')
-        return QString();
-    const QString strFromCmdline = imageNameFromCmdline(readSmallFile(baProcDir + "/cmdline"));
-    return strFromCmdline.isEmpty() ? strComm : strFromCmdline;
+    return exeIsImage(baExeLink, baImageName) || hasBaseName(argumentAt(baCmdline, 0), baImageName)
+        || hasBaseName(argumentAt(baCmdline, 1), baImageName);
 }
 
 bool isProcessRunning(const QString &strImageName)
 {
+    const QByteArray baImageName = QFile::encodeName(strImageName);
     DIR *pDir = ::opendir("/proc");
     if (!pDir)
         return false;
@@ -89,8 +95,14 @@ bool isProcessRunning(const QString &strImageName)
         const dirent *pEntry = ::readdir(pDir);
         if (!pEntry)
             break;
-        if (isPidName(pEntry->d_name))
-            bFound = processImageName(QByteArray("/proc/") + pEntry->d_name) == strImageName;
+        if (!isPidName(pEntry->d_name))
+            continue;
+        const QByteArray baProcDir = QByteArray("/proc/") + pEntry->d_name;
+        bool bNoImage = false;
+        if (exeIsImage(readExeLink(baProcDir, &bNoImage), baImageName))
+            bFound = true;
+        else if (!bNoImage)
+            bFound = processRunsImage(baImageName, QByteArray(), readSmallFile(baProcDir + "/cmdline"));
     }
     ::closedir(pDir);
     return bFound;

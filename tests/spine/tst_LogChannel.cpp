@@ -240,6 +240,30 @@ private slots:
             QVERIFY2(message.second.startsWith(QStringLiteral("Directory does not exist:")), qPrintable(message.second));
     }
 
+    // A writer that does not keep up (here: not yet started) holds a bounded queue; the lines that
+    // did not fit are counted and reported by one line when the writer drains the queue.
+    void boundedQueueDropsAndReports()
+    {
+        const QString strLine = QString(99, QLatin1Char('x')) + QLatin1Char('\n'); // 200 bytes queued
+        CBackupFiles channel(QStringLiteral("PrinterLog"), 1000);
+        for (int i = 0; i < 8; ++i)
+            channel.writeLog(strLine);
+        QCOMPARE(channel.pendingCount(), 5);
+
+        channel.start(QThread::IdlePriority);
+        const QString strFile = todayFile(logDir());
+        QTRY_COMPARE_WITH_TIMEOUT(readAll(strFile).count('\n'), 6, 3000);
+        const QStringList lstLines = QString::fromUtf8(readAll(strFile)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lstLines.mid(0, 5), QVector<QString>(5, strLine.chopped(1)).toList());
+        const QRegularExpression re(QStringLiteral("^\\[[-0-9 :]{19}\\] 日志队列已满，丢弃3行日志 \\(BackupFiles.cpp:\\d+\\)$"));
+        QVERIFY2(re.match(lstLines.at(5)).hasMatch(), qPrintable(lstLines.at(5)));
+
+        // Drained: the queue takes lines again, and there is nothing more to report.
+        channel.writeLog(strLine);
+        QTRY_COMPARE_WITH_TIMEOUT(readAll(strFile).count('\n'), 7, 3000);
+        QVERIFY(readAll(strFile).endsWith(strLine.toUtf8()));
+    }
+
     void linesQueuedAtDestructionAreDropped()
     {
         auto pChannel = std::make_unique<CBackupFiles>(QStringLiteral("PrinterLog"));

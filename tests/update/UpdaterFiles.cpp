@@ -33,6 +33,17 @@ bool installFake(const QString &strPath, const QByteArray &baTrailer, bool bExec
     return QFile::setPermissions(strPath, permissions);
 }
 
+bool installFakeScript(const QString &strPath)
+{
+    const QByteArray baScript = "#!/bin/sh\n"
+                                "dir=$(dirname \"$0\")\n"
+                                "echo $$ >>\"$dir/started.log\"\n"
+                                "n=0\n"
+                                "while [ -e \"$dir/hold\" ] && [ $n -lt 1000 ]; do sleep 0.02; n=$((n + 1)); done\n";
+    return writeAll(strPath, baScript)
+        && QFile::setPermissions(strPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
 int startCount(const QString &strDir)
 {
     return readAll(strDir + QStringLiteral("/started.log")).count('\n');

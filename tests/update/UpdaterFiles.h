@@ -9,6 +9,8 @@ namespace UpdaterFiles {
 // copies can be told apart; bExecutable false leaves the run bits off.
 bool installFake(const QString &strPath, const QByteArray &baTrailer = QByteArray(), bool bExecutable = true);
 QByteArray fakeBytes(const QByteArray &baTrailer);
+// The same stand-in as a shell script: it runs as "/bin/sh <strPath>", so its executable is the shell.
+bool installFakeScript(const QString &strPath);
 QByteArray readAll(const QString &strPath);
 bool writeAll(const QString &strPath, const QByteArray &baContent);
 // How often a stand-in installed in strDir has started.

@@ -40,6 +40,7 @@ private slots:
     void processScanTime();
     void replaceFile_data();
     void replaceFile();
+    void watchInstallsOnlyAfterExit_data();
     void watchInstallsOnlyAfterExit();
     void updateConfig_data();
     void updateConfig();
@@ -193,14 +194,24 @@ void TestAutoUpdate::replaceFile()
              bBlocked ? 0 : 1);
 }
 
+void TestAutoUpdate::watchInstallsOnlyAfterExit_data()
+{
+    QTest::addColumn<bool>("bScript");
+    QTest::newRow("program") << false;
+    // Runs as "/bin/sh .../Updater.exe": seen by its second argument, not by its executable.
+    QTest::newRow("script") << true;
+}
+
 void TestAutoUpdate::watchInstallsOnlyAfterExit()
 {
+    QFETCH(bool, bScript);
     QTemporaryDir dir;
     const QString strUpdaterDir = dir.path() + QStringLiteral("/Updater");
     const QString strInstalled = strUpdaterDir + QStringLiteral("/Updater.exe");
     const QString strPendingNew = strUpdaterDir + QStringLiteral("/Updater.exe-new");
     const QString strPendingBeside = dir.path() + QStringLiteral("/Updater.exe");
-    QVERIFY(UpdaterFiles::installFake(strInstalled, "old"));
+    QVERIFY(bScript ? UpdaterFiles::installFakeScript(strInstalled) : UpdaterFiles::installFake(strInstalled, "old"));
+    const QByteArray baOld = UpdaterFiles::readAll(strInstalled);
     strHoldFile = strUpdaterDir + QStringLiteral("/hold");
     QVERIFY(UpdaterFiles::writeAll(strHoldFile, QByteArray()));
 
@@ -215,7 +226,7 @@ void TestAutoUpdate::watchInstallsOnlyAfterExit()
         autoUpdate.onUpdaterTimer();
         QVERIFY(autoUpdate.isWatching());
     }
-    QCOMPARE(UpdaterFiles::readAll(strInstalled), UpdaterFiles::fakeBytes("old"));
+    QCOMPARE(UpdaterFiles::readAll(strInstalled), baOld);
     QVERIFY(QFile::exists(strPendingNew) && QFile::exists(strPendingBeside));
 
     // Once it has exited, the next watch installs both in turn: the one beside it wins.
@@ -280,6 +291,8 @@ void TestAutoUpdate::updateConfig()
 
     const QString strUpdaterDir = app()->appDir() + QStringLiteral("/Updater");
     const QString strConf = strUpdaterDir + QStringLiteral("/Update.conf");
+    // The previous row's updater may still be exiting: its file cannot be rewritten while it runs.
+    QTRY_VERIFY(!Platform::isProcessRunning(QStringLiteral("Updater.exe")));
     QFile::remove(strConf);
     QFile::remove(strUpdaterDir + QStringLiteral("/started.log"));
     QVERIFY(UpdaterFiles::installFake(strUpdaterDir + QStringLiteral("/Updater.exe")));
@@ -288,7 +301,6 @@ void TestAutoUpdate::updateConfig()
 
     // Settle the application's own watch first, so that a running watch means a fresh start.
     CAutoUpdate *pAutoUpdate = app()->autoUpdate();
-    QTRY_VERIFY(!Platform::isProcessRunning(QStringLiteral("Updater.exe")));
     pAutoUpdate->onUpdaterTimer();
     QVERIFY(!pAutoUpdate->isWatching());
 
