@@ -22,7 +22,9 @@ CMainApp::CMainApp(int &argc, char **argv, const QString &strAppDir)
 {
     Platform::registerFontSubstitutions();
 
-    pPrinterQueue = new CPrinterQueue(this);
+    pPrinterQueue = new CPrinterQueue();
+    // Direct: the worker's count is stored at once; the window's notify crosses threads queued.
+    connect(pPrinterQueue, &CPrinterQueue::quantityChanged, this, &CMainApp::setPrintQuantity, Qt::DirectConnection);
     pPrinterQueue->start(QThread::IdlePriority);
 
     pTcpServer = new CMultiTcpServer(this);

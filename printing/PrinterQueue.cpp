@@ -4,30 +4,30 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "app/MainApp.h"
 #include "log/Log.h"
 #include "printing/PrinterManager.h"
 
 namespace {
-const unsigned long kIdleSleepMs = 500;
 const unsigned long kAfterPrintSleepMs = 100;
 // How long a receipt may wait for its logo download before it prints without the logo.
 const qint64 kLogoWaitMs = 1500;
+// The logo is a file the main thread renames into place; looking this often costs nothing.
+const unsigned long kLogoPollMs = 20;
 }
 
-CPrinterQueue::CPrinterQueue(CMainApp *pMainApp)
-    : QThread(nullptr)
-    , pMainApp(pMainApp)
-    , pPrinterManager(new CPrinterManager(nullptr))
+CPrinterQueue::CPrinterQueue(QObject *parent)
+    : QThread(parent)
+    , pPrinterManager(std::make_unique<CPrinterManager>(nullptr))
 {
 }
 
 CPrinterQueue::~CPrinterQueue()
 {
+    mutex.lock();
     bStop = true;
+    condJobs.wakeAll();
+    mutex.unlock();
     wait();  // the receipt being printed is finished; the waiting ones are dropped
-    delete pPrinterManager;
-    pPrinterManager = nullptr;
 }
 
 void CPrinterQueue::addPrintJob(PrintJob &job)
@@ -36,14 +36,14 @@ void CPrinterQueue::addPrintJob(PrintJob &job)
     mutex.lock();
     vecJobs.append(job);
     const int nQuantity = vecJobs.size();
+    condJobs.wakeOne();
     mutex.unlock();
-    publishQuantity(nQuantity);
+    emit quantityChanged(nQuantity);
 }
 
 void CPrinterQueue::setPrinterConfig(PrintJob &record)
 {
-    if (pPrinterManager)
-        pPrinterManager->setPrinterConfig(record);
+    pPrinterManager->setPrinterConfig(record);
 }
 
 int CPrinterQueue::jobCount()
@@ -54,19 +54,40 @@ int CPrinterQueue::jobCount()
 
 void CPrinterQueue::run()
 {
-    while (!bStop) {
-        mutex.lock();
-        if (!vecJobs.isEmpty())
-            jobCurrent = vecJobs.first();
-        mutex.unlock();
-
-        if (jobCurrent.nValid != 0 && isLogoReady()) {
-            printCurrentJob();
-            msleep(kAfterPrintSleepMs);
-        } else {
-            msleep(kIdleSleepMs);
-        }
+    while (takeNextJob()) {
+        if (!waitForLogo())
+            break;
+        printCurrentJob();
+        pause(kAfterPrintSleepMs);
     }
+}
+
+bool CPrinterQueue::takeNextJob()
+{
+    QMutexLocker locker(&mutex);
+    while (!bStop && vecJobs.isEmpty())
+        condJobs.wait(&mutex);
+    if (bStop)
+        return false;
+    jobCurrent = vecJobs.first();  // stays listed, and counted, until it is printed
+    return true;
+}
+
+bool CPrinterQueue::waitForLogo()
+{
+    while (!isLogoReady()) {
+        pause(kLogoPollMs);
+        if (bStop)
+            return false;
+    }
+    return true;
+}
+
+void CPrinterQueue::pause(unsigned long ulMs)
+{
+    QMutexLocker locker(&mutex);
+    if (!bStop)
+        condJobs.wait(&mutex, ulMs);
 }
 
 bool CPrinterQueue::isLogoReady()
@@ -96,25 +117,12 @@ void CPrinterQueue::printCurrentJob()
         fnPrint(jobCurrent);
     else
         pPrinterManager->printReceipt(jobCurrent);
-
-    jobCurrent.nValid = 0;
-    jobCurrent.nLeft = 0;
-    jobCurrent.nWidth = 0;
-    jobCurrent.nHeight = 0;
-    jobCurrent.strName = QString();
-    jobCurrent.strContent = QString();
+    jobCurrent = PrintJob();
 
     mutex.lock();
     if (!vecJobs.isEmpty())
         vecJobs.removeFirst();
     const int nQuantity = vecJobs.size();
     mutex.unlock();
-    publishQuantity(nQuantity);
-}
-
-void CPrinterQueue::publishQuantity(int nQuantity)
-{
-    // setPrintQuantity stores and signals only a changed value.
-    if (pMainApp)
-        pMainApp->setPrintQuantity(nQuantity);
+    emit quantityChanged(nQuantity);
 }

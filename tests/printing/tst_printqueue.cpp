@@ -14,11 +14,6 @@
 #include "printing/PrinterQueue.h"
 
 namespace {
-CMainApp *mainApp()
-{
-    return static_cast<CMainApp *>(QCoreApplication::instance());
-}
-
 void writeLogo(const QString &strPath)
 {
     QFile file(strPath);
@@ -35,7 +30,7 @@ class TestPrintQueue : public QObject
     QMutex mutex;                    // the worker records, the test reads
     QStringList lstPrinted;
     QVector<qint64> vecWaitedMs;     // from queued to printed
-    QVector<int> vecQuantities;      // every quantity the application was told
+    QVector<int> vecQuantities;      // every quantity the queue published
 
     void add(CPrinterQueue &queue, const QString &strContent, const QString &strLogo = QStringLiteral("present.png"))
     {
@@ -61,14 +56,9 @@ private slots:
     void initTestCase()
     {
         writeLogo(dirLogos.filePath(QStringLiteral("present.png")));
-        connect(mainApp(), &CMainApp::printQuantityChanged, this, [this] {
-            QMutexLocker locker(&mutex);
-            vecQuantities << mainApp()->getPrintQuantity();
-        }, Qt::DirectConnection);
     }
     void init()
     {
-        mainApp()->setPrintQuantity(0);
         QMutexLocker locker(&mutex);
         lstPrinted.clear();
         vecWaitedMs.clear();
@@ -80,7 +70,11 @@ private slots:
     {
         QSemaphore semStarted, semRelease;
         QAtomicInt nInPrint, nMostInPrint;
-        auto pQueue = std::make_unique<CPrinterQueue>(mainApp());
+        auto pQueue = std::make_unique<CPrinterQueue>();
+        connect(pQueue.get(), &CPrinterQueue::quantityChanged, this, [this](int nQuantity) {
+            QMutexLocker locker(&mutex);
+            vecQuantities << nQuantity;
+        }, Qt::DirectConnection);
         const auto releaseOnFailure = qScopeGuard([&semRelease] { semRelease.release(10); }); // before the queue goes
         pQueue->setPrintFunction([&](PrintJob &job) {
             nMostInPrint.storeRelaxed(qMax(nMostInPrint.loadRelaxed(), nInPrint.fetchAndAddOrdered(1) + 1));
@@ -94,7 +88,7 @@ private slots:
         pQueue->start(QThread::IdlePriority);
         QVERIFY(semStarted.tryAcquire(1, 5000));
         add(*pQueue, QStringLiteral("fourth"));
-        QCOMPARE(mainApp()->getPrintQuantity(), 4); // the receipt in print still counts
+        QCOMPARE(locked(vecQuantities).last(), 4); // the receipt in print still counts
         semRelease.release(2);
         QVERIFY(semStarted.tryAcquire(2, 5000)); // "third" is in print
         std::thread releaser([&semRelease] {
@@ -128,7 +122,7 @@ private slots:
         QFETCH(int, nMaxMs);
         if (nArrivesMs > 0)
             QTimer::singleShot(nArrivesMs, this, [this, strLogo] { writeLogo(dirLogos.filePath(strLogo)); });
-        CPrinterQueue queue(mainApp());
+        CPrinterQueue queue;
         queue.setPrintFunction([this](PrintJob &job) { record(job); });
         add(queue, QStringLiteral("x"), strLogo);
         queue.start(QThread::IdlePriority);
