@@ -4,6 +4,7 @@
 #include <QNetworkInterface>
 
 #include "commands/PrinterJson.h"
+#include "commands/PrinterList.h"
 #include "log/Log.h"
 #include "platform/Fonts.h"
 #include "printing/FileLoader.h"
@@ -24,6 +25,7 @@ CMainApp::CMainApp(int &argc, char **argv, const QString &strAppDir)
 
     pPrinterQueue = new CPrinterQueue(this);
     pPrinterQueue->start(QThread::IdlePriority);
+    pPrinterLister = std::make_unique<CPrinterLister>();
 
     pTcpServer = new CMultiTcpServer(this);
     pTcpServer->listen(QHostAddress::Any, kHttpPort);
@@ -41,6 +43,8 @@ CMainApp::CMainApp(int &argc, char **argv, const QString &strAppDir)
 CMainApp::~CMainApp()
 {
     pTcpServer->close();
+    // First: replies still waiting for a printer query are dropped, before the services they touch go.
+    pPrinterLister.reset();
     delete pFileLoader;
     pFileLoader = nullptr;
     delete pTcpServer;

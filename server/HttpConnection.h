@@ -2,8 +2,18 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 
 class QTimer;
+
+// A request's reply slot: replies leave in request order, so one still being worked out
+// (a printer query) holds back those behind it on the same connection.
+struct PendingReply
+{
+    quint64 ullRequest = 0;
+    bool bReady = false;
+    QString strReply;
+};
 
 // Per-connection record of the HTTP server, kept by value in CMainApp::mapConnections.
 struct HttpConnection
@@ -14,4 +24,6 @@ struct HttpConnection
     quint32 nSent = 0;          // bytes of the head the socket has accepted
     QTimer *pIdleTimer = nullptr;  // closes a connection that stays silent too long
     qint64 llLastDataMs = 0;       // monotonic time of the last read, checked when the timer fires
+    QList<PendingReply> lstPending;  // dispatched requests whose replies have not been queued yet
+    quint64 ullNextRequest = 0;      // number of the connection's next request
 };

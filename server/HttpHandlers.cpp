@@ -155,7 +155,7 @@ void CMainApp::handleFrameEvent(QTcpSocket *pSocket, const HttpFrameEvent &event
     case HttpFrameEvent::Request:
         WRITE_LOG(g_printerLog, QStringLiteral("http连接，远程端口：%1，请求:%2")
                                     .arg(QString::number(nPort), textUpToZero(event.baData)));
-        sendResponse(pSocket, dispatchCommand(event.baData));
+        dispatchRequest(pSocket, event.baData);
         break;
     case HttpFrameEvent::NextRequest:
         WRITE_LOG(g_printerLog, QStringLiteral("http连接，读取到下个请求内容， %1").arg(event.nValue));
@@ -164,6 +164,38 @@ void CMainApp::handleFrameEvent(QTcpSocket *pSocket, const HttpFrameEvent &event
         logLimitExceeded(nPort, event);
         pSocket->close();
         break;
+    }
+}
+
+void CMainApp::dispatchRequest(QTcpSocket *pSocket, const QByteArray &baBody)
+{
+    const auto it = mapConnections.find(pSocket);
+    if (it == mapConnections.end())
+        return;
+    const quint64 ullRequest = it->ullNextRequest++;
+    it->lstPending.append(PendingReply{ullRequest, false, QString()});
+    // The socket may be gone when a later reply arrives; QPointer notices, the record lookup too.
+    const QPointer<QTcpSocket> pGuard(pSocket);
+    dispatchCommand(baBody, [this, pGuard, ullRequest](const QString &strReply) {
+        completeReply(pGuard, ullRequest, strReply);
+    });
+}
+
+void CMainApp::completeReply(const QPointer<QTcpSocket> &pSocket, quint64 ullRequest, const QString &strReply)
+{
+    auto it = pSocket ? mapConnections.find(pSocket.data()) : mapConnections.end();
+    if (it == mapConnections.end())
+        return;  // the connection closed meanwhile: dropped like any reply to a closed connection
+    for (PendingReply &reply : it->lstPending) {
+        if (reply.ullRequest == ullRequest) {
+            reply.bReady = true;
+            reply.strReply = strReply;
+            break;
+        }
+    }
+    while (it != mapConnections.end() && !it->lstPending.isEmpty() && it->lstPending.first().bReady) {
+        sendResponse(pSocket.data(), it->lstPending.takeFirst().strReply);
+        it = mapConnections.find(pSocket.data());
     }
 }
 
