@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QJsonObject>
 #include <QMap>
-#include <QPointer>
 #include <QString>
 
 #include <atomic>
@@ -95,7 +94,7 @@ private:
     QTimer *startIdleTimer(QTcpSocket *pSocket);
     void handleFrameEvent(QTcpSocket *pSocket, const HttpFrameEvent &event);
     void dispatchRequest(QTcpSocket *pSocket, const QByteArray &baBody);
-    void completeReply(const QPointer<QTcpSocket> &pSocket, quint64 ullRequest, const QString &strReply);
+    void completeReply(QTcpSocket *pSocket, quint64 ullRequest, const QString &strReply);
     void logLimitExceeded(quint16 nPort, const HttpFrameEvent &event);
 
     // One function per command row of the dispatcher.
@@ -122,6 +121,7 @@ private:
     std::atomic<qint32> nPrintQuantity{0};
     bool bPowerBoot = true;
     QMap<QTcpSocket *, HttpConnection> mapConnections;
+    quint64 ullLastRequest = 0;  // HTTP requests dispatched so far, on every connection
     FileLoader *pFileLoader = nullptr;
     QString strAppDir;
     int nHttpIdleMs = 30000;  // a cashier page sends its next command well within this

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QVector>
 
 class QTimer;
 
@@ -24,6 +25,5 @@ struct HttpConnection
     quint32 nSent = 0;          // bytes of the head the socket has accepted
     QTimer *pIdleTimer = nullptr;  // closes a connection that stays silent too long
     qint64 llLastDataMs = 0;       // monotonic time of the last read, checked when the timer fires
-    QList<PendingReply> lstPending;  // dispatched requests whose replies have not been queued yet
-    quint64 ullNextRequest = 0;      // number of the connection's next request
+    QVector<PendingReply> vecPending;  // dispatched requests whose replies have not been queued yet
 };

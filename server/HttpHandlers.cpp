@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "log/Log.h"
 #include "server/HttpRequestParser.h"
 
@@ -172,30 +174,30 @@ void CMainApp::dispatchRequest(QTcpSocket *pSocket, const QByteArray &baBody)
     const auto it = mapConnections.find(pSocket);
     if (it == mapConnections.end())
         return;
-    const quint64 ullRequest = it->ullNextRequest++;
-    it->lstPending.append(PendingReply{ullRequest, false, QString()});
-    // The socket may be gone when a later reply arrives; QPointer notices, the record lookup too.
-    const QPointer<QTcpSocket> pGuard(pSocket);
-    dispatchCommand(baBody, [this, pGuard, ullRequest](const QString &strReply) {
-        completeReply(pGuard, ullRequest, strReply);
+    // Numbered across all connections: a late reply never matches a slot of a connection that
+    // happens to reuse a closed socket's address.
+    const quint64 ullRequest = ++ullLastRequest;
+    it->vecPending.append(PendingReply{ullRequest, false, QString()});
+    dispatchCommand(baBody, [this, pSocket, ullRequest](const QString &strReply) {
+        completeReply(pSocket, ullRequest, strReply);
     });
 }
 
-void CMainApp::completeReply(const QPointer<QTcpSocket> &pSocket, quint64 ullRequest, const QString &strReply)
+void CMainApp::completeReply(QTcpSocket *pSocket, quint64 ullRequest, const QString &strReply)
 {
-    auto it = pSocket ? mapConnections.find(pSocket.data()) : mapConnections.end();
+    auto it = mapConnections.find(pSocket);
     if (it == mapConnections.end())
         return;  // the connection closed meanwhile: dropped like any reply to a closed connection
-    for (PendingReply &reply : it->lstPending) {
-        if (reply.ullRequest == ullRequest) {
-            reply.bReady = true;
-            reply.strReply = strReply;
-            break;
-        }
-    }
-    while (it != mapConnections.end() && !it->lstPending.isEmpty() && it->lstPending.first().bReady) {
-        sendResponse(pSocket.data(), it->lstPending.takeFirst().strReply);
-        it = mapConnections.find(pSocket.data());
+    const auto itSlot = std::find_if(it->vecPending.begin(), it->vecPending.end(),
+                                     [ullRequest](const PendingReply &reply) { return reply.ullRequest == ullRequest; });
+    if (itSlot == it->vecPending.end())
+        return;
+    itSlot->bReady = true;
+    itSlot->strReply = strReply;
+    while (it != mapConnections.end() && !it->vecPending.isEmpty() && it->vecPending.first().bReady) {
+        const QString strNext = it->vecPending.takeFirst().strReply;
+        sendResponse(pSocket, strNext);
+        it = mapConnections.find(pSocket);
     }
 }
 
