@@ -4,6 +4,7 @@
 #include <QNetworkInterface>
 
 #include "commands/PrinterJson.h"
+#include "commands/PrinterList.h"
 #include "log/Log.h"
 #include "platform/Fonts.h"
 #include "printing/FileLoader.h"
@@ -26,6 +27,7 @@ CMainApp::CMainApp(int &argc, char **argv, const QString &strAppDir)
     // Direct: the worker's count is stored at once; the window's notify crosses threads queued.
     connect(pPrinterQueue, &CPrinterQueue::quantityChanged, this, &CMainApp::setPrintQuantity, Qt::DirectConnection);
     pPrinterQueue->start(QThread::IdlePriority);
+    pPrinterLister = std::make_unique<CPrinterLister>();
 
     pTcpServer = new CMultiTcpServer(this);
     pTcpServer->listen(QHostAddress::Any, kHttpPort);
@@ -43,6 +45,8 @@ CMainApp::CMainApp(int &argc, char **argv, const QString &strAppDir)
 CMainApp::~CMainApp()
 {
     pTcpServer->close();
+    // First: replies still waiting for a printer query are dropped, before the services they touch go.
+    pPrinterLister.reset();
     delete pFileLoader;
     pFileLoader = nullptr;
     delete pTcpServer;

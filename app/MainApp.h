@@ -7,6 +7,8 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 
 #include "server/HttpConnection.h"
 
@@ -18,6 +20,7 @@ class CMultiTcpServer;
 class CPrinterQueue;
 class PrinterJson;
 class CAutoUpdate;
+class CPrinterLister;
 class FileLoader;
 
 // The process's application object: owns every service, carries the HTTP connection handlers
@@ -51,6 +54,11 @@ public:
     QString localIp() const;
     QString broadcastIp() const;
 
+    // Receives a command's reply text; called once, at once or later (printer queries), on the main thread.
+    using ReplyFunction = std::function<void(const QString &strReply)>;
+    void dispatchCommand(const QByteArray &baBody, const ReplyFunction &fnReply);
+    // The same for callers without a connection (tests, fuzzing): a later reply is waited for in a local
+    // event loop. The HTTP path never uses it.
     QString dispatchCommand(const QByteArray &baBody);
     void sendResponse(QTcpSocket *pSocket, const QString &strReply);
     void loadPrinterConfig();
@@ -85,13 +93,15 @@ private:
     // HTTP plumbing around the pure request parser (server/HttpHandlers.cpp).
     QTimer *startIdleTimer(QTcpSocket *pSocket);
     void handleFrameEvent(QTcpSocket *pSocket, const HttpFrameEvent &event);
+    void dispatchRequest(QTcpSocket *pSocket, const QByteArray &baBody);
+    void completeReply(QTcpSocket *pSocket, quint64 ullRequest, const QString &strReply);
     void logLimitExceeded(quint16 nPort, const HttpFrameEvent &event);
 
     // One function per command row of the dispatcher.
-    QString cmdPrint(const QJsonObject &objRequest);
+    void cmdPrint(const QJsonObject &objRequest, const ReplyFunction &fnReply);
     QString cmdSettings(const QJsonObject &objRequest);
     QString cmdInfoData();
-    QString cmdPrinterStatus();
+    void cmdPrinterStatus(const ReplyFunction &fnReply);
     QString cmdFireAlarm(const QJsonObject &objRequest);
     QString cmdCloseRoom(const QJsonObject &objRequest);
     QString cmdSetRoomArea(const QJsonObject &objRequest);
@@ -103,6 +113,7 @@ private:
     CInformationServices *pInformationServices = nullptr;
     CMultiTcpServer *pTcpServer = nullptr;
     CPrinterQueue *pPrinterQueue = nullptr;
+    std::unique_ptr<CPrinterLister> pPrinterLister;
     PrinterJson *pPrinterJson = nullptr;
     CAutoUpdate *pAutoUpdate = nullptr;
     QString strLocalIp;
@@ -110,6 +121,7 @@ private:
     std::atomic<qint32> nPrintQuantity{0};
     bool bPowerBoot = true;
     QMap<QTcpSocket *, HttpConnection> mapConnections;
+    quint64 ullLastRequest = 0;  // HTTP requests dispatched so far, on every connection
     FileLoader *pFileLoader = nullptr;
     QString strAppDir;
     int nHttpIdleMs = 30000;  // a cashier page sends its next command well within this

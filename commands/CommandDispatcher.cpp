@@ -2,8 +2,11 @@
 #include "app/MainApp.h"
 
 #include <QDateTime>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
+
+#include <memory>
 
 #include "commands/PrinterList.h"
 #include "commands/ReceiptLogo.h"
@@ -39,23 +42,30 @@ int pickOpenClose(const QJsonObject &obj, int nOpenType, int nCloseType)
 }
 }
 
-QString CMainApp::dispatchCommand(const QByteArray &baBody)
+void CMainApp::dispatchCommand(const QByteArray &baBody, const ReplyFunction &fnReply)
 {
     const QJsonObject objRequest = QJsonDocument::fromJson(baBody).object();
     if (objRequest.isEmpty()) {
         WRITE_LOG(g_printerLog, QStringLiteral("http连接数据错误，len: %1, data: %2")
                                     .arg(QString::number(baBody.size()), QString::fromUtf8(baBody)));
-        return kCode0;
+        fnReply(kCode0);
+        return;
     }
     const QString strMsg = objRequest.value(QStringLiteral("Msg")).toString();
-    if (strMsg.isEmpty())
-        return cmdPrint(objRequest);
+    // The two commands that ask the printing system answer when the printer lister does.
+    if (strMsg.isEmpty()) {
+        cmdPrint(objRequest, fnReply);
+        return;
+    }
+    if (strMsg == QLatin1String("PrinterStatus")) {
+        cmdPrinterStatus(fnReply);
+        return;
+    }
 
     using Row = QString (*)(CMainApp *, const QJsonObject &);
     static const QList<QPair<QString, Row>> kTable = {
         {QStringLiteral("Settings"), [](CMainApp *p, const QJsonObject &o) { return p->cmdSettings(o); }},
         {QStringLiteral("InfoData"), [](CMainApp *p, const QJsonObject &) { return p->cmdInfoData(); }},
-        {QStringLiteral("PrinterStatus"), [](CMainApp *p, const QJsonObject &) { return p->cmdPrinterStatus(); }},
         {QStringLiteral("FireAlarm"), [](CMainApp *p, const QJsonObject &o) { return p->cmdFireAlarm(o); }},
         {QStringLiteral("CloseRoom"), [](CMainApp *p, const QJsonObject &o) { return p->cmdCloseRoom(o); }},
         {QStringLiteral("SetRoomArea"), [](CMainApp *p, const QJsonObject &o) { return p->cmdSetRoomArea(o); }},
@@ -65,18 +75,41 @@ QString CMainApp::dispatchCommand(const QByteArray &baBody)
         {QStringLiteral("DrinkMsg"), [](CMainApp *p, const QJsonObject &o) { return p->cmdDrinkMsg(o); }},
     };
     for (const auto &row : kTable) {
-        if (row.first == strMsg)
-            return row.second(this, objRequest);
+        if (row.first == strMsg) {
+            fnReply(row.second(this, objRequest));
+            return;
+        }
     }
-    return kCode0;
+    fnReply(kCode0);
 }
 
-QString CMainApp::cmdPrint(const QJsonObject &objRequest)
+QString CMainApp::dispatchCommand(const QByteArray &baBody)
+{
+    // Shared with the reply function: should the event loop be told to exit first, it outlives this call.
+    struct Outcome
+    {
+        QString strReply;
+        bool bDone = false;
+        QEventLoop loop;
+    };
+    const auto pOutcome = std::make_shared<Outcome>();
+    dispatchCommand(baBody, [pOutcome](const QString &strReply) {
+        pOutcome->strReply = strReply;
+        pOutcome->bDone = true;
+        pOutcome->loop.quit();
+    });
+    if (!pOutcome->bDone)
+        pOutcome->loop.exec();
+    return pOutcome->strReply;
+}
+
+void CMainApp::cmdPrint(const QJsonObject &objRequest, const ReplyFunction &fnReply)
 {
     QString strHtml = objRequest.value(QStringLiteral("data")).toString();
     if (strHtml.isEmpty()) {
         WRITE_LOG(g_printerLog, QStringLiteral("printer content is empty"));
-        return kCode1;
+        fnReply(kCode1);
+        return;
     }
     PrintJob job;
     if (strHtml.contains(QLatin1String("<img  src="))) {
@@ -88,17 +121,12 @@ QString CMainApp::cmdPrint(const QJsonObject &objRequest)
     }
     job.strContent = strHtml;
 
-    bool bFound = false;
-    if (isPresent(objRequest, QStringLiteral("Name"))) {
-        const QString strName = objRequest.value(QStringLiteral("Name")).toString();
-        // Asked of the printing system directly: Qt's print support stays on the print thread alone.
-        for (const Platform::PrinterFacts &printer : Platform::installedPrinters()) {
-            if (printer.strName == strName) {
-                job.strName = strName;
-                bFound = true;
-                break;
-            }
-        }
+    const bool bNamed = isPresent(objRequest, QStringLiteral("Name"));
+    if (bNamed) {
+        // Queued at once so receipts keep their order; the print thread takes this printer if it is
+        // installed and otherwise the default one, without a not-found line (the reply says so).
+        job.strName = objRequest.value(QStringLiteral("Name")).toString();
+        job.bNameUnchecked = true;
     }
     if (isPresent(objRequest, QStringLiteral("PrinterLeft")))
         job.nLeft = objRequest.value(QStringLiteral("PrinterLeft")).toInt();
@@ -106,7 +134,20 @@ QString CMainApp::cmdPrint(const QJsonObject &objRequest)
         job.nWidth = objRequest.value(QStringLiteral("Width")).toInt();
     job.llQueuedMs = QDateTime::currentMSecsSinceEpoch();
     pPrinterQueue->addPrintJob(job);
-    return bFound ? kCode200 : kCode1;
+    if (!bNamed) {
+        fnReply(kCode1);
+        return;
+    }
+    const QString strName = job.strName;
+    pPrinterLister->queryPrinters([fnReply, strName](const QList<Platform::PrinterFacts> &lstPrinters) {
+        for (const Platform::PrinterFacts &printer : lstPrinters) {
+            if (printer.strName == strName) {
+                fnReply(kCode200);
+                return;
+            }
+        }
+        fnReply(kCode1);
+    });
 }
 
 QString CMainApp::cmdSettings(const QJsonObject &objRequest)
@@ -124,10 +165,12 @@ QString CMainApp::cmdInfoData()
     return pInformationServices->getStbList();
 }
 
-QString CMainApp::cmdPrinterStatus()
+void CMainApp::cmdPrinterStatus(const ReplyFunction &fnReply)
 {
-    const QByteArray baList = QJsonDocument(getPrinterList()).toJson(QJsonDocument::Indented);
-    return QStringLiteral("{\"code\":200, \"data\":%1}").arg(QString::fromUtf8(baList));
+    pPrinterLister->queryPrinters([fnReply](const QList<Platform::PrinterFacts> &lstPrinters) {
+        const QByteArray baList = QJsonDocument(buildPrinterList(lstPrinters)).toJson(QJsonDocument::Indented);
+        fnReply(QStringLiteral("{\"code\":200, \"data\":%1}").arg(QString::fromUtf8(baList)));
+    });
 }
 
 QString CMainApp::cmdFireAlarm(const QJsonObject &objRequest)

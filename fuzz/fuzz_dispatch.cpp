@@ -1,7 +1,8 @@
 // dispatchCommand with arbitrary bodies, on the real application object in a temporary directory.
 // Runs only inside a private network namespace (fuzz/run.sh): room datagrams stay on its loopback,
-// logo downloads find no route, CUPS_SERVER points nowhere, and queued receipts go to a recording
-// fake instead of the printer manager.
+// logo downloads find no route, CUPS_SERVER points nowhere (printer queries go through the printer
+// lister's thread and find no scheduler at once; the synchronous dispatchCommand waits for that
+// reply), and queued receipts go to a recording fake instead of the printer manager.
 #include <QTemporaryDir>
 
 #include <atomic>

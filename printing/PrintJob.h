@@ -14,4 +14,7 @@ struct PrintJob
     QString strContent;
     QString strLogo;
     qint64 llQueuedMs = 0;
+    // strName came from the cashier page unchecked: an unknown name prints on the default printer
+    // without the not-found line, because the reply already told the page.
+    bool bNameUnchecked = false;
 };

@@ -16,6 +16,9 @@ const int kDefaultPrinterDpi = 96;
 // Left margin in points (1/72 inch), the unit Qt's page layout reports for CUPS and Windows
 // printers alike; the page's "PrinterLeft" is added to it in the same unit.
 const qreal kBaseLeftMargin = 15;
+// Only this thread waits for a busy or stuck scheduler, so a receipt may wait far longer than a
+// reply to the page does before it counts as having no printer.
+const int kPrinterLookupMs = 60000;
 }
 
 CPrinterManager::CPrinterManager(QObject *pParent)
@@ -42,17 +45,19 @@ bool CPrinterManager::printerConfig(const QString &strName, PrintJob &record)
     return true;
 }
 
-QPrinterInfo CPrinterManager::choosePrinter(const QString &strName)
+Platform::PrinterFacts CPrinterManager::choosePrinter(const PrintJob &job)
 {
-    if (strName.isEmpty())
-        return QPrinterInfo::defaultPrinter();
-    const QList<QPrinterInfo> lstPrinters = QPrinterInfo::availablePrinters();
-    for (const QPrinterInfo &info : lstPrinters) {
-        if (info.printerName() == strName)
-            return info;
+    const QList<Platform::PrinterFacts> lstPrinters = Platform::listPrinters(kPrinterLookupMs).lstPrinters;
+    Platform::PrinterFacts defaultPrinter;
+    for (const Platform::PrinterFacts &facts : lstPrinters) {
+        if (!job.strName.isEmpty() && facts.strName == job.strName)
+            return facts;
+        if (facts.bDefault && defaultPrinter.strName.isEmpty())
+            defaultPrinter = facts;
     }
-    WRITE_LOG(g_printerLog, QStringLiteral("打印机未找到，name:%1, 将使用默认打印机").arg(strName));
-    return QPrinterInfo::defaultPrinter();
+    if (!job.strName.isEmpty() && !job.bNameUnchecked)
+        WRITE_LOG(g_printerLog, QStringLiteral("打印机未找到，name:%1, 将使用默认打印机").arg(job.strName));
+    return defaultPrinter;
 }
 
 void CPrinterManager::applyGeometry(QPrinter &printer)
@@ -80,12 +85,15 @@ void CPrinterManager::printReceipt(PrintJob &job)
 {
     txtStream << job.strContent;
     txtStream.flush();
-    const QPrinterInfo info = choosePrinter(job.strName);
-    QPrinter printer(info, QPrinter::ScreenResolution);
-    if (info.isDefault())
-        printer.setResolution(kDefaultPrinterDpi);
-    applyGeometry(printer);
-    printDocument(&printer);
+    const Platform::PrinterFacts chosen = choosePrinter(job);
+    // Without any printer Qt would fall back to a PDF printer without a file and print nothing either.
+    if (!chosen.strName.isEmpty()) {
+        QPrinter printer(QPrinterInfo::printerInfo(chosen.strName), QPrinter::ScreenResolution);
+        if (chosen.bDefault)
+            printer.setResolution(kDefaultPrinterDpi);
+        applyGeometry(printer);
+        printDocument(&printer);
+    }
     clearHtml();
 }
 

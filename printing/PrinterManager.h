@@ -6,10 +6,10 @@
 #include <QString>
 #include <QTextStream>
 
+#include "platform/Printers.h"
 #include "printing/PrintJob.h"
 
 class QPrinter;
-class QPrinterInfo;
 
 // Puts one receipt on paper: picks the named or the default printer, applies the geometry the
 // cashier page configured for it and prints the HTML as a rich-text document.
@@ -31,8 +31,10 @@ public:
     bool printerConfig(const QString &strName, PrintJob &record);
     // Left margin and paper size of the printer's record, if it has one.
     void applyGeometry(QPrinter &printer);
-    // The named installed printer, else (with a log line) the default one.
-    QPrinterInfo choosePrinter(const QString &strName);
+    // The job's printer if it is installed, else the default one (with a log line for a checked name);
+    // an empty name when there is neither. Asks the scheduler directly: Qt's own printer list would
+    // browse the network first.
+    Platform::PrinterFacts choosePrinter(const PrintJob &job);
     QString html() const { return strHtml; }
 
 public slots:

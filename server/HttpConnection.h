@@ -2,8 +2,19 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
+#include <QVector>
 
 class QTimer;
+
+// A request's reply slot: replies leave in request order, so one still being worked out
+// (a printer query) holds back those behind it on the same connection.
+struct PendingReply
+{
+    quint64 ullRequest = 0;
+    bool bReady = false;
+    QString strReply;
+};
 
 // Per-connection record of the HTTP server, kept by value in CMainApp::mapConnections.
 struct HttpConnection
@@ -14,4 +25,5 @@ struct HttpConnection
     quint32 nSent = 0;          // bytes of the head the socket has accepted
     QTimer *pIdleTimer = nullptr;  // closes a connection that stays silent too long
     qint64 llLastDataMs = 0;       // monotonic time of the last read, checked when the timer fires
+    QVector<PendingReply> vecPending;  // dispatched requests whose replies have not been queued yet
 };

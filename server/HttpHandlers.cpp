@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "log/Log.h"
 #include "server/HttpRequestParser.h"
 
@@ -155,7 +157,7 @@ void CMainApp::handleFrameEvent(QTcpSocket *pSocket, const HttpFrameEvent &event
     case HttpFrameEvent::Request:
         WRITE_LOG(g_printerLog, QStringLiteral("http连接，远程端口：%1，请求:%2")
                                     .arg(QString::number(nPort), textUpToZero(event.baData)));
-        sendResponse(pSocket, dispatchCommand(event.baData));
+        dispatchRequest(pSocket, event.baData);
         break;
     case HttpFrameEvent::NextRequest:
         WRITE_LOG(g_printerLog, QStringLiteral("http连接，读取到下个请求内容， %1").arg(event.nValue));
@@ -164,6 +166,38 @@ void CMainApp::handleFrameEvent(QTcpSocket *pSocket, const HttpFrameEvent &event
         logLimitExceeded(nPort, event);
         pSocket->close();
         break;
+    }
+}
+
+void CMainApp::dispatchRequest(QTcpSocket *pSocket, const QByteArray &baBody)
+{
+    const auto it = mapConnections.find(pSocket);
+    if (it == mapConnections.end())
+        return;
+    // Numbered across all connections: a late reply never matches a slot of a connection that
+    // happens to reuse a closed socket's address.
+    const quint64 ullRequest = ++ullLastRequest;
+    it->vecPending.append(PendingReply{ullRequest, false, QString()});
+    dispatchCommand(baBody, [this, pSocket, ullRequest](const QString &strReply) {
+        completeReply(pSocket, ullRequest, strReply);
+    });
+}
+
+void CMainApp::completeReply(QTcpSocket *pSocket, quint64 ullRequest, const QString &strReply)
+{
+    auto it = mapConnections.find(pSocket);
+    if (it == mapConnections.end())
+        return;  // the connection closed meanwhile: dropped like any reply to a closed connection
+    const auto itSlot = std::find_if(it->vecPending.begin(), it->vecPending.end(),
+                                     [ullRequest](const PendingReply &reply) { return reply.ullRequest == ullRequest; });
+    if (itSlot == it->vecPending.end())
+        return;
+    itSlot->bReady = true;
+    itSlot->strReply = strReply;
+    while (it != mapConnections.end() && !it->vecPending.isEmpty() && it->vecPending.first().bReady) {
+        const QString strNext = it->vecPending.takeFirst().strReply;
+        sendResponse(pSocket, strNext);
+        it = mapConnections.find(pSocket);
     }
 }
 

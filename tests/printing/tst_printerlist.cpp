@@ -2,8 +2,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cups/cups.h>
-
 #include "PdfOutput.h"
 #include "common/AppTestMain.h"
 #include "commands/PrinterList.h"
@@ -112,10 +110,38 @@ private slots:
 
     void printerStatusWithoutScheduler()
     {
-        cupsSetServer("/nonexistent/vexa-cups.sock");
+        // The lister looks the scheduler up afresh for every query, on its own thread.
+        qputenv("CUPS_SERVER", "/nonexistent/vexa-cups.sock");
         const QString strReply = mainApp()->dispatchCommand(R"({"Msg":"PrinterStatus"})");
-        cupsSetServer(nullptr);
+        qunsetenv("CUPS_SERVER");
         QCOMPARE(strReply, QStringLiteral("{\"code\":200, \"data\":[\n]\n}"));
+    }
+
+    // The user's own default wins over the scheduler's, found the way libcups finds it.
+    void userDefault_data()
+    {
+        QTest::addColumn<QByteArray>("baLpDest");
+        QTest::addColumn<QByteArray>("baPrinter");
+        QTest::addColumn<QByteArray>("baSystemFile");
+        QTest::addColumn<QByteArray>("baUserFile");
+        QTest::addColumn<QString>("strDefault");
+        QTest::newRow("none: the scheduler's") << QByteArray() << QByteArray() << QByteArray() << QByteArray() << "";
+        QTest::newRow("LPDEST first") << QByteArray("A") << QByteArray("B") << QByteArray("Default C\n") << QByteArray() << "A";
+        QTest::newRow("PRINTER") << QByteArray() << QByteArray("B") << QByteArray("Default C\n") << QByteArray() << "B";
+        QTest::newRow("PRINTER lp ignored") << QByteArray() << QByteArray("lp") << QByteArray() << QByteArray() << "";
+        QTest::newRow("user file over system file")
+            << QByteArray() << QByteArray() << QByteArray("Default C\n") << QByteArray("Dest D x=1\ndefault E/big sides=one\n")
+            << "E/big";
+        QTest::newRow("only Dest lines") << QByteArray() << QByteArray() << QByteArray() << QByteArray("Dest D\n") << "";
+    }
+    void userDefault()
+    {
+        QFETCH(QByteArray, baLpDest);
+        QFETCH(QByteArray, baPrinter);
+        QFETCH(QByteArray, baSystemFile);
+        QFETCH(QByteArray, baUserFile);
+        QFETCH(QString, strDefault);
+        QCOMPARE(Platform::userDefaultDestination(baLpDest, baPrinter, {baSystemFile, baUserFile}), strDefault);
     }
 
 private:
