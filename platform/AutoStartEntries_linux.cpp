@@ -128,13 +128,15 @@ QString programFromExecValue(const QString &strValue)
 bool writeAutostartEntry(const QString &strEntryPath, const QString &strTarget, const QString &strName)
 {
     QDir().mkpath(QFileInfo(strEntryPath).absolutePath());
+    const QByteArray baEntry = QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\n%2%3\nTerminal=false\n")
+                                   .arg(escapeString(strName), kExecKey, execValueForProgram(strTarget))
+                                   .toUtf8();
+    // Unbuffered, so the count of write() tells whether the whole entry landed before commit() renames it.
     QSaveFile file(strEntryPath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QString strEntry = QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\n%2%3\nTerminal=false\n")
-                                 .arg(escapeString(strName), kExecKey, execValueForProgram(strTarget));
-    file.write(strEntry.toUtf8());
-    return file.commit();
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(baEntry) == baEntry.size() && file.commit())
+        return true;
+    file.cancelWriting();
+    return false;
 }
 
 int removeAutostartEntry(const QString &strEntryPath)

@@ -11,6 +11,7 @@
 #include <QUdpSocket>
 
 #include "app/MainApp.h"
+#include "log/Log.h"
 #include "platform/ProcessList.h"
 
 namespace {
@@ -92,17 +93,16 @@ void CAutoUpdate::replaceFile(const QString &strSource, const QString &strDestin
 
     // Written beside the destination and renamed over it: the installed updater is either the old
     // one or the complete new one, never a torn file. It stays runnable whatever the source's mode.
+    // Unbuffered: a flush that fails inside commit() would still rename the torn file into place.
     QSaveFile destination(strDestination);
-    if (!destination.open(QIODevice::WriteOnly))
-        return;
     QFileDevice::Permissions permissions =
         QFile::exists(strDestination) ? QFile::permissions(strDestination) : source.permissions();
     permissions |= QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-    if (destination.write(baContent) != baContent.size() || !destination.setPermissions(permissions)) {
-        destination.cancelWriting();
+    if (destination.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && destination.write(baContent) == baContent.size()
+        && destination.setPermissions(permissions) && destination.commit())
         return;
-    }
-    destination.commit();
+    destination.cancelWriting();
+    WRITE_LOG(g_printerLog, QStringLiteral("更新程序安装失败,%1").arg(strDestination));
 }
 
 QByteArray CAutoUpdate::buildAnswer(const QString &strQuery, const QString &strCheck)
