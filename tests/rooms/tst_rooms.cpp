@@ -73,6 +73,7 @@ class TestRooms : public QObject
     {
         pServices.reset();
         pServices = std::make_unique<CInformationServices>(nullptr, h.options());
+        pServices->start();
     }
     void add(const QByteArray &baCommand, bool bFromNetwork = false)
     {
