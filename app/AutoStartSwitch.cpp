@@ -1,4 +1,4 @@
-// Start-with-the-desktop switch of the application object: two independent per-user autostart
+// Start-with-the-desktop switch of the window: two independent per-user autostart
 // entries, one switched by the window (setPowerBoot), one by setAutoStart / bAutoStart. Both start
 // the executable, or the package launcher when that started it.
 #include "app/MainApp.h"
@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "log/Log.h"
 #include "platform/AutoStartEntries.h"
 
 namespace {
@@ -17,14 +18,19 @@ const QString kRunEntrySuffix = QStringLiteral("-run.desktop");
 QString getStartupFolder()
 {
     const QString strFolder = Platform::autostartFolder();
-    if (strFolder.isEmpty())
+    if (strFolder.isEmpty()) {
         qDebug().noquote() << QStringLiteral("无法获取启动文件夹路径");
+        WRITE_LOG(g_printerLog, QStringLiteral("无法获取启动文件夹路径"));
+    }
     return strFolder;
 }
 
 bool createShortcut(const QString &strTarget, const QString &strLink, const QString &strName)
 {
-    return Platform::writeAutostartEntry(strLink, strTarget, strName);
+    if (Platform::writeAutostartEntry(strLink, strTarget, strName))
+        return true;
+    WRITE_LOG(g_printerLog, QStringLiteral("开机启动项写入失败,%1").arg(strLink));
+    return false;
 }
 
 bool deleteShortcut(const QString &strLink)
@@ -37,6 +43,7 @@ bool deleteShortcut(const QString &strLink)
         return true;
     }
     qDebug().noquote().nospace() << "Failed to delete the shortcut. Error: " << nError;
+    WRITE_LOG(g_printerLog, QStringLiteral("开机启动项删除失败,%1,错误:%2").arg(strLink).arg(nError));
     return false;
 }
 

@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QNetworkInterface>
 
+#include "commands/CommandDispatcher.h"
 #include "commands/PrinterJson.h"
 #include "commands/PrinterList.h"
 #include "log/Log.h"
@@ -10,11 +11,26 @@
 #include "printing/FileLoader.h"
 #include "printing/PrinterQueue.h"
 #include "rooms/InformationServices.h"
-#include "server/MultiTcpServer.h"
+#include "server/HttpServer.h"
 #include "update/AutoUpdate.h"
 
 namespace {
-const quint16 kHttpPort = 12380;
+// Each HTTP request body is one command.
+class CDispatchHandler : public IHttpRequestHandler
+{
+public:
+    explicit CDispatchHandler(CCommandDispatcher *pDispatcher)
+        : pDispatcher(pDispatcher)
+    {
+    }
+    void handleRequest(const QByteArray &baBody, const ReplyFunction &fnReply) override
+    {
+        pDispatcher->dispatch(baBody, fnReply);
+    }
+
+private:
+    CCommandDispatcher *pDispatcher;
+};
 }
 
 CMainApp::CMainApp(int &argc, char **argv, const QString &strAppDir)
@@ -23,42 +39,50 @@ CMainApp::CMainApp(int &argc, char **argv, const QString &strAppDir)
 {
     Platform::registerFontSubstitutions();
 
-    pPrinterQueue = new CPrinterQueue();
+    pStore = std::make_unique<PrinterJson>(this->strAppDir);
+    PrinterJson *pJson = pStore.get();
+    pAutoUpdate = std::make_unique<CAutoUpdate>(this->strAppDir);
+
+    RoomServiceOptions roomOptions;
+    roomOptions.fnLocalIp = [this] { return strLocalIp; };
+    roomOptions.fnBroadcastIp = [this] { return strBroadcastIp; };
+    // Read once, at start: a broken schedule file is reported, not silently taken as empty.
+    roomOptions.fnReadJson = [pJson](const QString &strName) { return pJson->readJsonFile(strName, true); };
+    roomOptions.fnWriteJson = [pJson](const QJsonObject &obj, const QString &strName) {
+        return pJson->writeJsonFile(obj, strName);
+    };
+    pRooms = std::make_unique<CInformationServices>(nullptr, roomOptions);
+
+    pPrinterQueue = std::make_unique<CPrinterQueue>();
     // Direct: the worker's count is stored at once; the window's notify crosses threads queued.
-    connect(pPrinterQueue, &CPrinterQueue::quantityChanged, this, &CMainApp::setPrintQuantity, Qt::DirectConnection);
-    pPrinterQueue->start(QThread::IdlePriority);
+    connect(pPrinterQueue.get(), &CPrinterQueue::quantityChanged, this, &CMainApp::setPrintQuantity,
+            Qt::DirectConnection);
+    pLogos = std::make_unique<FileLoader>(this->strAppDir);
     pPrinterLister = std::make_unique<CPrinterLister>();
 
-    pTcpServer = new CMultiTcpServer(this);
-    pTcpServer->listen(QHostAddress::Any, kHttpPort);
-    connect(pTcpServer, QOverload<int>::of(&CMultiTcpServer::newConnection), this, &CMainApp::newConnectSlot);
-
-    pPrinterJson = new PrinterJson(this->strAppDir);
-    pAutoUpdate = new CAutoUpdate(this);
-    pInformationServices = new CInformationServices();
-    pFileLoader = new FileLoader(this->strAppDir);
-
-    scanInterfaces();
-    loadPrinterConfig();
+    CommandServices services;
+    services.pPrinterQueue = pPrinterQueue.get();
+    services.pPrinterLister = pPrinterLister.get();
+    services.pStore = pJson;
+    services.pRooms = pRooms.get();
+    services.pUpdater = pAutoUpdate.get();
+    services.pLogos = pLogos.get();
+    pDispatcher = std::make_unique<CCommandDispatcher>(services);
+    pRequestHandler = std::make_unique<CDispatchHandler>(pDispatcher.get());
+    pHttpServer = std::make_unique<CHttpServer>(pRequestHandler.get());
 }
 
-CMainApp::~CMainApp()
+CMainApp::~CMainApp() = default;
+
+void CMainApp::start()
 {
-    pTcpServer->close();
-    // First: replies still waiting for a printer query are dropped, before the services they touch go.
-    pPrinterLister.reset();
-    delete pFileLoader;
-    pFileLoader = nullptr;
-    delete pTcpServer;
-    pTcpServer = nullptr;
-    delete pPrinterQueue;
-    pPrinterQueue = nullptr;
-    delete pInformationServices;
-    pInformationServices = nullptr;
-    delete pAutoUpdate;
-    pAutoUpdate = nullptr;
-    delete pPrinterJson;
-    pPrinterJson = nullptr;
+    pPrinterQueue->start(QThread::IdlePriority);
+    pPrinterLister->start();
+    pHttpServer->start();
+    pAutoUpdate->start();
+    pRooms->start();
+    scanInterfaces();
+    pDispatcher->loadPrinterConfig();
 }
 
 void CMainApp::scanInterfaces()
@@ -110,29 +134,4 @@ void CMainApp::setPrintQuantity(int nQuantity)
 bool CMainApp::isPowerBoot() const
 {
     return bPowerBoot;
-}
-
-QString CMainApp::appDir() const
-{
-    return strAppDir;
-}
-
-QString CMainApp::localIp() const
-{
-    return strLocalIp;
-}
-
-QString CMainApp::broadcastIp() const
-{
-    return strBroadcastIp;
-}
-
-QJsonObject CMainApp::readJsonFile(const QString &strFileName, bool bReportBroken)
-{
-    return pPrinterJson->readJsonFile(strFileName, bReportBroken);
-}
-
-bool CMainApp::writeJsonFile(const QJsonObject &obj, const QString &strFileName)
-{
-    return pPrinterJson->writeJsonFile(obj, strFileName);
 }

@@ -1,7 +1,6 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QSharedMemory>
@@ -13,21 +12,21 @@
 #include <cstdio>
 
 #include "app/MainApp.h"
+#include "app/WindowContext.h"
 #include "log/Log.h"
 #include "platform/EventLoop.h"
 #include "platform/SingleInstance.h"
+#include "update/AutoUpdate.h"
 
 namespace {
-const quint16 kUpdaterLinkPort = 19682;
-
 // A second start with "quit" only asks the running instance, through its updater link, to close.
 int sendQuitRequest()
 {
     char szBuffer[128] = {};
     const int nLength = std::snprintf(szBuffer, 127, "{\"query\":\"%s\"}", "IsUpdated");
     QUdpSocket udpSocket;
-    udpSocket.writeDatagram(szBuffer, nLength, QHostAddress(QStringLiteral("127.0.0.1")), kUpdaterLinkPort);
-    udpSocket.writeDatagram(szBuffer, nLength, QHostAddress(QStringLiteral("127.0.0.1")), kUpdaterLinkPort);
+    udpSocket.writeDatagram(szBuffer, nLength, QHostAddress(QStringLiteral("127.0.0.1")), CAutoUpdate::kListenPort);
+    udpSocket.writeDatagram(szBuffer, nLength, QHostAddress(QStringLiteral("127.0.0.1")), CAutoUpdate::kListenPort);
     return 0;
 }
 
@@ -44,6 +43,7 @@ int main(int argc, char *argv[])
 
     Platform::selectEventDispatcher();
     CMainApp app(argc, argv);
+    app.start();
     CBackupFiles::initLogDir(QCoreApplication::applicationDirPath());
     g_printerLog.start(QThread::IdlePriority);
     g_vodLog.start(QThread::IdlePriority);
@@ -64,7 +64,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
     QQmlApplicationEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("mainwindow"), &app);
+    exposeToWindow(engine.rootContext(), &app);
     engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml"), QUrl::TolerantMode));
     QObject::disconnect(&engine, &QQmlEngine::quit, nullptr, nullptr);
     QObject::connect(&engine, &QQmlEngine::quit, &app, [] { QCoreApplication::quit(); }, Qt::DirectConnection);

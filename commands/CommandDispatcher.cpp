@@ -1,13 +1,9 @@
-// The command dispatcher of the application object: one JSON command in, one reply text out.
-#include "app/MainApp.h"
+#include "commands/CommandDispatcher.h"
 
 #include <QDateTime>
-#include <QEventLoop>
-#include <QJsonArray>
 #include <QJsonDocument>
 
-#include <memory>
-
+#include "commands/PrinterJson.h"
 #include "commands/PrinterList.h"
 #include "commands/ReceiptLogo.h"
 #include "log/Log.h"
@@ -17,6 +13,7 @@
 #include "printing/PrinterQueue.h"
 #include "rooms/InformationServices.h"
 #include "update/AutoUpdate.h"
+#include "update/UpdaterConfig.h"
 
 namespace {
 const QString kCode200 = QStringLiteral("{\"code\":200}");
@@ -42,7 +39,12 @@ int pickOpenClose(const QJsonObject &obj, int nOpenType, int nCloseType)
 }
 }
 
-void CMainApp::dispatchCommand(const QByteArray &baBody, const ReplyFunction &fnReply)
+CCommandDispatcher::CCommandDispatcher(const CommandServices &services)
+    : services(services)
+{
+}
+
+void CCommandDispatcher::dispatch(const QByteArray &baBody, const ReplyFunction &fnReply)
 {
     const QJsonObject objRequest = QJsonDocument::fromJson(baBody).object();
     if (objRequest.isEmpty()) {
@@ -62,17 +64,17 @@ void CMainApp::dispatchCommand(const QByteArray &baBody, const ReplyFunction &fn
         return;
     }
 
-    using Row = QString (*)(CMainApp *, const QJsonObject &);
+    using Row = QString (*)(CCommandDispatcher *, const QJsonObject &);
     static const QList<QPair<QString, Row>> kTable = {
-        {QStringLiteral("Settings"), [](CMainApp *p, const QJsonObject &o) { return p->cmdSettings(o); }},
-        {QStringLiteral("InfoData"), [](CMainApp *p, const QJsonObject &) { return p->cmdInfoData(); }},
-        {QStringLiteral("FireAlarm"), [](CMainApp *p, const QJsonObject &o) { return p->cmdFireAlarm(o); }},
-        {QStringLiteral("CloseRoom"), [](CMainApp *p, const QJsonObject &o) { return p->cmdCloseRoom(o); }},
-        {QStringLiteral("SetRoomArea"), [](CMainApp *p, const QJsonObject &o) { return p->cmdSetRoomArea(o); }},
-        {QStringLiteral("GetRoomArea"), [](CMainApp *p, const QJsonObject &) { return p->cmdGetRoomArea(); }},
-        {QStringLiteral("SendMessage"), [](CMainApp *p, const QJsonObject &o) { return p->cmdSendMessage(o); }},
-        {QStringLiteral("UpdateConfig"), [](CMainApp *p, const QJsonObject &o) { return p->cmdUpdateConfig(o); }},
-        {QStringLiteral("DrinkMsg"), [](CMainApp *p, const QJsonObject &o) { return p->cmdDrinkMsg(o); }},
+        {QStringLiteral("Settings"), [](CCommandDispatcher *p, const QJsonObject &o) { return p->cmdSettings(o); }},
+        {QStringLiteral("InfoData"), [](CCommandDispatcher *p, const QJsonObject &) { return p->cmdInfoData(); }},
+        {QStringLiteral("FireAlarm"), [](CCommandDispatcher *p, const QJsonObject &o) { return p->cmdFireAlarm(o); }},
+        {QStringLiteral("CloseRoom"), [](CCommandDispatcher *p, const QJsonObject &o) { return p->cmdCloseRoom(o); }},
+        {QStringLiteral("SetRoomArea"), [](CCommandDispatcher *p, const QJsonObject &o) { return p->cmdSetRoomArea(o); }},
+        {QStringLiteral("GetRoomArea"), [](CCommandDispatcher *p, const QJsonObject &) { return p->cmdGetRoomArea(); }},
+        {QStringLiteral("SendMessage"), [](CCommandDispatcher *p, const QJsonObject &o) { return p->cmdSendMessage(o); }},
+        {QStringLiteral("UpdateConfig"), [](CCommandDispatcher *p, const QJsonObject &o) { return p->cmdUpdateConfig(o); }},
+        {QStringLiteral("DrinkMsg"), [](CCommandDispatcher *p, const QJsonObject &o) { return p->cmdDrinkMsg(o); }},
     };
     for (const auto &row : kTable) {
         if (row.first == strMsg) {
@@ -83,27 +85,7 @@ void CMainApp::dispatchCommand(const QByteArray &baBody, const ReplyFunction &fn
     fnReply(kCode0);
 }
 
-QString CMainApp::dispatchCommand(const QByteArray &baBody)
-{
-    // Shared with the reply function: should the event loop be told to exit first, it outlives this call.
-    struct Outcome
-    {
-        QString strReply;
-        bool bDone = false;
-        QEventLoop loop;
-    };
-    const auto pOutcome = std::make_shared<Outcome>();
-    dispatchCommand(baBody, [pOutcome](const QString &strReply) {
-        pOutcome->strReply = strReply;
-        pOutcome->bDone = true;
-        pOutcome->loop.quit();
-    });
-    if (!pOutcome->bDone)
-        pOutcome->loop.exec();
-    return pOutcome->strReply;
-}
-
-void CMainApp::cmdPrint(const QJsonObject &objRequest, const ReplyFunction &fnReply)
+void CCommandDispatcher::cmdPrint(const QJsonObject &objRequest, const ReplyFunction &fnReply)
 {
     QString strHtml = objRequest.value(QStringLiteral("data")).toString();
     if (strHtml.isEmpty()) {
@@ -114,8 +96,8 @@ void CMainApp::cmdPrint(const QJsonObject &objRequest, const ReplyFunction &fnRe
     PrintJob job;
     if (strHtml.contains(QLatin1String("<img  src="))) {
         const QString strAddress = extractLogoAddress(strHtml);
-        const QString strFile = pFileLoader->loadLogo(strAddress);
-        job.strLogo = pFileLoader->strImageDir + QLatin1Char('/') + strFile;
+        const QString strFile = services.pLogos->loadLogo(strAddress);
+        job.strLogo = services.pLogos->strImageDir + QLatin1Char('/') + strFile;
         if (!strAddress.isEmpty())
             strHtml.replace(strAddress, job.strLogo);
     }
@@ -133,13 +115,13 @@ void CMainApp::cmdPrint(const QJsonObject &objRequest, const ReplyFunction &fnRe
     if (isPresent(objRequest, QStringLiteral("Width")))
         job.nWidth = objRequest.value(QStringLiteral("Width")).toInt();
     job.llQueuedMs = QDateTime::currentMSecsSinceEpoch();
-    pPrinterQueue->addPrintJob(job);
+    services.pPrinterQueue->addPrintJob(job);
     if (!bNamed) {
         fnReply(kCode1);
         return;
     }
     const QString strName = job.strName;
-    pPrinterLister->queryPrinters([fnReply, strName](const QList<Platform::PrinterFacts> &lstPrinters) {
+    services.pPrinterLister->queryPrinters([fnReply, strName](const QList<Platform::PrinterFacts> &lstPrinters) {
         for (const Platform::PrinterFacts &printer : lstPrinters) {
             if (printer.strName == strName) {
                 fnReply(kCode200);
@@ -150,78 +132,113 @@ void CMainApp::cmdPrint(const QJsonObject &objRequest, const ReplyFunction &fnRe
     });
 }
 
-QString CMainApp::cmdSettings(const QJsonObject &objRequest)
+QString CCommandDispatcher::cmdSettings(const QJsonObject &objRequest)
 {
     const QJsonValue data = objRequest.value(QStringLiteral("data"));
     if (!data.isArray())
         return kCode0;
-    const bool bStored = writeJsonFile(objRequest, QStringLiteral("./PrinterConfig.json"));
+    const bool bStored = services.pStore->writeJsonFile(objRequest, QStringLiteral("./PrinterConfig.json"));
     applyPrinterEntries(data.toArray());
     return bStored ? kCode200 : kCode0;
 }
 
-QString CMainApp::cmdInfoData()
+QString CCommandDispatcher::cmdInfoData()
 {
-    return pInformationServices->getStbList();
+    return services.pRooms->getStbList();
 }
 
-void CMainApp::cmdPrinterStatus(const ReplyFunction &fnReply)
+void CCommandDispatcher::cmdPrinterStatus(const ReplyFunction &fnReply)
 {
-    pPrinterLister->queryPrinters([fnReply](const QList<Platform::PrinterFacts> &lstPrinters) {
+    services.pPrinterLister->queryPrinters([fnReply](const QList<Platform::PrinterFacts> &lstPrinters) {
         const QByteArray baList = QJsonDocument(buildPrinterList(lstPrinters)).toJson(QJsonDocument::Indented);
         fnReply(QStringLiteral("{\"code\":200, \"data\":%1}").arg(QString::fromUtf8(baList)));
     });
 }
 
-QString CMainApp::cmdFireAlarm(const QJsonObject &objRequest)
+QString CCommandDispatcher::cmdFireAlarm(const QJsonObject &objRequest)
 {
     qint32 nType = pickOpenClose(objRequest, 5, 6);
     if (nType < 0)
         return kCode0;
-    pInformationServices->sendRoomCommand(nType, QString(), 1, QString());
+    services.pRooms->sendRoomCommand(nType, QString(), 1, QString());
     return kCode200;
 }
 
-QString CMainApp::cmdCloseRoom(const QJsonObject &objRequest)
+QString CCommandDispatcher::cmdCloseRoom(const QJsonObject &objRequest)
 {
     qint32 nType = pickOpenClose(objRequest, 3, 4);
     if (nType < 0)
         return kCode0;
-    pInformationServices->sendRoomCommand(nType, QString(), 0, objRequest.value(QStringLiteral("ip")).toString());
+    services.pRooms->sendRoomCommand(nType, QString(), 0, objRequest.value(QStringLiteral("ip")).toString());
     return kCode200;
 }
 
-QString CMainApp::cmdSetRoomArea(const QJsonObject &objRequest)
+QString CCommandDispatcher::cmdSetRoomArea(const QJsonObject &objRequest)
 {
-    return writeJsonFile(objRequest, QStringLiteral("./RoomArea.json")) ? kCode200 : kCode0;
+    return services.pStore->writeJsonFile(objRequest, QStringLiteral("./RoomArea.json")) ? kCode200 : kCode0;
 }
 
-QString CMainApp::cmdGetRoomArea()
+QString CCommandDispatcher::cmdGetRoomArea()
 {
-    const QJsonObject objArea = readJsonFile(QStringLiteral("./RoomArea.json"));
+    const QJsonObject objArea = services.pStore->readJsonFile(QStringLiteral("./RoomArea.json"));
     if (objArea.isEmpty())
         return QString();
     return QString::fromUtf8(QJsonDocument(objArea).toJson(QJsonDocument::Indented));
 }
 
-QString CMainApp::cmdSendMessage(const QJsonObject &objRequest)
+QString CCommandDispatcher::cmdSendMessage(const QJsonObject &objRequest)
 {
     bool bFromNetwork = false;
-    pInformationServices->handleSubtitle(objRequest.value(QStringLiteral("data")), bFromNetwork);
+    services.pRooms->handleSubtitle(objRequest.value(QStringLiteral("data")), bFromNetwork);
     return kCode200;
 }
 
-QString CMainApp::cmdUpdateConfig(const QJsonObject &objRequest)
+QString CCommandDispatcher::cmdUpdateConfig(const QJsonObject &objRequest)
 {
-    if (updateUpdaterConfig(objRequest))
-        pAutoUpdate->startUpdater();
+    PrinterJson *pStore = services.pStore;
+    const auto fnRead = [pStore](const QString &strName) { return pStore->readJsonFile(strName, true); };
+    const auto fnWrite = [pStore](const QJsonObject &obj, const QString &strName) {
+        return pStore->writeJsonFile(obj, strName);
+    };
+    if (UpdaterConfig::update(objRequest, fnRead, fnWrite))
+        services.pUpdater->startUpdater();
     return kCode200;
 }
 
-QString CMainApp::cmdDrinkMsg(const QJsonObject &objRequest)
+QString CCommandDispatcher::cmdDrinkMsg(const QJsonObject &objRequest)
 {
     qint32 nType = objRequest.value(QStringLiteral("type")).toInt();
-    pInformationServices->sendRoomCommand(nType, objRequest.value(QStringLiteral("content")).toString(), 0,
+    services.pRooms->sendRoomCommand(nType, objRequest.value(QStringLiteral("content")).toString(), 0,
                                           objRequest.value(QStringLiteral("ip")).toString());
     return kCode200;
+}
+
+// Printer geometry from "./PrinterConfig.json" and from the "Settings" command.
+void CCommandDispatcher::loadPrinterConfig()
+{
+    // A broken file here means every printer's geometry is gone: someone must find that in the log.
+    const QJsonObject objConfig = services.pStore->readJsonFile(QStringLiteral("./PrinterConfig.json"), true);
+    const QJsonValue data = objConfig.value(QStringLiteral("data"));
+    if (!data.isArray())
+        return;
+    applyPrinterEntries(data.toArray());
+}
+
+void CCommandDispatcher::applyPrinterEntries(const QJsonArray &arrEntries)
+{
+    // One record for the whole walk: a member an entry lacks keeps the previous entry's value.
+    PrintJob record;
+    for (const QJsonValue &value : arrEntries) {
+        const QJsonObject objEntry = value.toObject();
+        const QJsonValue name = objEntry.value(QStringLiteral("Name"));
+        if (name.isString())
+            record.strName = name.toString();
+        if (objEntry.contains(QStringLiteral("PrinterLeft")))
+            record.nLeft = objEntry.value(QStringLiteral("PrinterLeft")).toInt();
+        if (objEntry.contains(QStringLiteral("Width")))
+            record.nWidth = objEntry.value(QStringLiteral("Width")).toInt();
+        if (objEntry.contains(QStringLiteral("Height")))
+            record.nHeight = objEntry.value(QStringLiteral("Height")).toInt();
+        services.pPrinterQueue->setPrinterConfig(record);
+    }
 }

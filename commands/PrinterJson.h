@@ -3,7 +3,7 @@
 #include <QJsonObject>
 #include <QString>
 
-// Reads and writes one JSON object per file; "./name" stands for the application directory.
+// The JSON file store: one JSON object per file; "./name" stands for the application directory.
 class PrinterJson
 {
 public:

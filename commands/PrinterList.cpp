@@ -36,6 +36,10 @@ CPrinterLister::CPrinterLister(QObject *pParent)
     connect(this, &CPrinterLister::listRequested, pWorker, &CPrinterListWorker::onListRequested);
     connect(pWorker, &CPrinterListWorker::listed, this, &CPrinterLister::onListed);
     threadWorker.setObjectName(QStringLiteral("PrinterLister"));
+}
+
+void CPrinterLister::start()
+{
     threadWorker.start(QThread::LowPriority);
 }
 

@@ -36,6 +36,9 @@ public:
     explicit CPrinterLister(QObject *pParent = nullptr);
     ~CPrinterLister() override;
 
+    // Starts the worker thread; queries made before wait for it.
+    void start();
+
     void queryPrinters(const AnswerFunction &fnAnswer);
 
 signals:

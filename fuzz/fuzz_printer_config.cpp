@@ -1,11 +1,12 @@
 // "./PrinterConfig.json" with arbitrary content, read and applied as at start-up.
-// Creates the application object, so it runs inside a private network namespace (fuzz/run.sh).
+// Creates the application object (not started), inside a private network namespace (fuzz/run.sh).
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <cstdlib>
 
 #include "app/MainApp.h"
+#include "commands/CommandDispatcher.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
 {
@@ -18,6 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
     if (!file.open(QIODevice::WriteOnly) || file.write(pData, qint64(unSize)) != qint64(unSize))
         std::abort();
     file.close();
-    pApp->loadPrinterConfig();
+    pApp->dispatcher()->loadPrinterConfig();
     return 0;
 }

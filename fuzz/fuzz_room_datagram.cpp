@@ -33,6 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
     static char *pArgv[] = {szName, nullptr};
     static QCoreApplication *pApp = new QCoreApplication(nArgc, pArgv);
     static CInformationServices *pRooms = new CInformationServices(nullptr, fakeSurroundings());
+    static bool bStarted = (pRooms->start(), true);
+    Q_UNUSED(bStarted);
     static QUdpSocket *pSender = new QUdpSocket(pApp);
     pSender->writeDatagram(pData, qint64(unSize), QHostAddress::LocalHost, kFuzzPort);
     pRooms->onReadyRead();

@@ -19,7 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
     static char *pArgv[] = {szName, nullptr};
     static QCoreApplication *pApp = new QCoreApplication(nArgc, pArgv);
     static QTemporaryDir *pDir = new QTemporaryDir;
-    static CAutoUpdate *pLink = new CAutoUpdate(nullptr, kFuzzPort, pDir->path());
+    static CAutoUpdate *pLink = new CAutoUpdate(pDir->path(), kFuzzPort);
+    static bool bStarted = (pLink->start(), true);
+    Q_UNUSED(bStarted);
     static QUdpSocket *pSender = new QUdpSocket(pApp);
     pSender->writeDatagram(pData, qint64(unSize), QHostAddress::LocalHost, kFuzzPort);
     QMetaObject::invokeMethod(pLink, "onReadyRead", Qt::DirectConnection);

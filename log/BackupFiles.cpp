@@ -188,6 +188,13 @@ void CBackupFiles::writeBatch()
     file.close();
 }
 
+// A log folder that keeps growing must be found by a person, not only by a debugger.
+void CBackupFiles::reportUndeletable(const QString &strPath)
+{
+    qWarning() << "Failed to delete file:" << strPath;
+    WRITE_LOG(g_printerLog, QStringLiteral("日志文件删除失败,%1").arg(strPath));
+}
+
 void CBackupFiles::removeOldLogs()
 {
     removeOldLogs(QDateTime::currentDateTime());
@@ -209,6 +216,6 @@ void CBackupFiles::removeOldLogs(const QDateTime &dtNow)
         if (QFile::remove(strPath))
             qDebug() << "Deleted file:" << strPath;
         else
-            qWarning() << "Failed to delete file:" << strPath;
+            reportUndeletable(strPath);
     }
 }

@@ -61,6 +61,7 @@ private:
     QMutex mutexSleep;
     QWaitCondition condWake;
 
+    static void reportUndeletable(const QString &strPath);
     static QString strLogDir;
 };
 

@@ -16,15 +16,12 @@
 
 FileLoader::FileLoader(const QString &strAppDir)
     : QObject(nullptr)
-    , pNetManager(new QNetworkAccessManager())
+    , pNetManager(new QNetworkAccessManager(this))
     , strImageDir((strAppDir.isEmpty() ? QCoreApplication::applicationDirPath() : strAppDir) + QStringLiteral("/image"))
 {
 }
 
-FileLoader::~FileLoader()
-{
-    delete pNetManager;
-}
+FileLoader::~FileLoader() = default;
 
 QString FileLoader::fileNameFor(const QString &strUrl)
 {

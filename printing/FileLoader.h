@@ -7,7 +7,7 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 
-// Maps merchant logo addresses to files in "<app dir>/image" and downloads them in the
+// The logo cache: maps merchant logo addresses to files in "<app dir>/image" and downloads them in the
 // background, so printing never touches the network. Files stay across restarts.
 class FileLoader : public QObject
 {

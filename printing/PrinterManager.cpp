@@ -24,7 +24,6 @@ const int kPrinterLookupMs = 60000;
 CPrinterManager::CPrinterManager(QObject *pParent)
     : QObject(pParent)
 {
-    txtStream.setString(&strHtml, QIODevice::ReadWrite);
 }
 
 CPrinterManager::~CPrinterManager() = default;
@@ -83,8 +82,7 @@ void CPrinterManager::applyGeometry(QPrinter &printer)
 
 void CPrinterManager::printReceipt(PrintJob &job)
 {
-    txtStream << job.strContent;
-    txtStream.flush();
+    strHtml = job.strContent;
     const Platform::PrinterFacts chosen = choosePrinter(job);
     // Without any printer Qt would fall back to a PDF printer without a file and print nothing either.
     if (!chosen.strName.isEmpty()) {
@@ -110,7 +108,6 @@ void CPrinterManager::printDocument(QPrinter *pPrinter)
 void CPrinterManager::clearHtml()
 {
     strHtml.clear();
-    txtStream.seek(0);
 }
 
 void CPrinterManager::getPreviewData(QPrinter *pPrinter)

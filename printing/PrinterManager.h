@@ -4,7 +4,6 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
-#include <QTextStream>
 
 #include "platform/Printers.h"
 #include "printing/PrintJob.h"
@@ -42,7 +41,6 @@ public slots:
 
 private:
     QString strHtml;
-    QTextStream txtStream;
     QMap<QString, PrintJob> mapPrinterConfig;
     // The page sends "Settings" on the main thread while the worker looks records up.
     QMutex mutexConfig;

@@ -1,12 +1,9 @@
 #include "rooms/InformationServices.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QMutexLocker>
 
-#include "app/MainApp.h"
 #include "log/Log.h"
 #include "platform/MonotonicClock.h"
 #include "rooms/JsonRead.h"
@@ -22,50 +19,45 @@ const int kMulticastTtl = 10;
 
 CInformationServices::CInformationServices(QObject *parent, const RoomServiceOptions &options)
     : QObject(parent)
-    , pMainApp(qobject_cast<CMainApp *>(QCoreApplication::instance()))
     , options(options)
 {
     resolveDefaults();
     connect(&udpSocket, &QUdpSocket::readyRead, this, &CInformationServices::onReadyRead);
-    // Other programs on the cashier PC listen on the same port, so the address is shared.
-    udpSocket.bind(QHostAddress::AnyIPv4, this->options.unListenPort,
-                   QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
-    udpSocket.joinMulticastGroup(QHostAddress(this->options.strStatusGroup));
-    udpSocket.setSocketOption(QAbstractSocket::MulticastTtlOption, kMulticastTtl);
-    udpSocket.setSocketOption(QAbstractSocket::MulticastLoopbackOption, 0);
-    loadSubtitles();
     connect(&timerSend, &QTimer::timeout, this, &CInformationServices::onSendMsg);
-    if (this->options.nTickMs > 0) {
-        timerSend.setInterval(this->options.nTickMs);
-        timerSend.start();
-    }
 }
 
 CInformationServices::~CInformationServices() = default;
 
-// Fills every hook the caller left empty with the application's or the system's own.
+void CInformationServices::start()
+{
+    // Other programs on the cashier PC listen on the same port, so the address is shared.
+    udpSocket.bind(QHostAddress::AnyIPv4, options.unListenPort,
+                   QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+    udpSocket.joinMulticastGroup(QHostAddress(options.strStatusGroup));
+    udpSocket.setSocketOption(QAbstractSocket::MulticastTtlOption, kMulticastTtl);
+    udpSocket.setSocketOption(QAbstractSocket::MulticastLoopbackOption, 0);
+    loadSubtitles();
+    if (options.nTickMs > 0) {
+        timerSend.setInterval(options.nTickMs);
+        timerSend.start();
+    }
+}
+
+// Fills the clocks the caller left empty with the system's; other empty hooks answer "nothing".
 void CInformationServices::resolveDefaults()
 {
-    CMainApp *pApp = pMainApp;
     if (!options.fnTickMs)
         options.fnTickMs = [] { return Platform::getTickMs(); };
     if (!options.fnWallSeconds)
         options.fnWallSeconds = [] { return quint32(QDateTime::currentSecsSinceEpoch()); };
     if (!options.fnLocalIp)
-        options.fnLocalIp = [pApp] { return pApp ? pApp->localIp() : QString(); };
+        options.fnLocalIp = [] { return QString(); };
     if (!options.fnBroadcastIp)
-        options.fnBroadcastIp = [pApp] { return pApp ? pApp->broadcastIp() : QString(); };
-    if (!options.fnReadJson) {
-        // Read once, at start: a broken schedule file is reported, not silently taken as empty.
-        options.fnReadJson = [pApp](const QString &strName) {
-            return pApp ? pApp->readJsonFile(strName, true) : QJsonObject();
-        };
-    }
-    if (!options.fnWriteJson) {
-        options.fnWriteJson = [pApp](const QJsonObject &obj, const QString &strName) {
-            return pApp ? pApp->writeJsonFile(obj, strName) : false;
-        };
-    }
+        options.fnBroadcastIp = [] { return QString(); };
+    if (!options.fnReadJson)
+        options.fnReadJson = [](const QString &) { return QJsonObject(); };
+    if (!options.fnWriteJson)
+        options.fnWriteJson = [](const QJsonObject &, const QString &) { return false; };
 }
 
 quint16 CInformationServices::listenPort() const
@@ -111,7 +103,6 @@ void CInformationServices::handleStatus(const QJsonObject &objStatus, const QHos
                                                   options.fnTickMs());
     WRITE_LOG(g_vodLog, QStringLiteral("机顶盒状态信息更新:ip:%1 room:%2 云账号:%3")
                             .arg(stbInfo.strIp, stbInfo.roomName, QString::number(stbInfo.unAccount)));
-    QMutexLocker locker(&mutexStb);
     StbRules::upsert(vecStbInfo, stbInfo);
 }
 
@@ -123,11 +114,8 @@ const StbInfo *CInformationServices::findStb(quint32 unAccount) const
 
 QString CInformationServices::getStbList()
 {
-    mutexStb.lock();
-    const QVector<StbInfo> vecCopy = vecStbInfo;
-    mutexStb.unlock();
     QJsonArray arrOnline;
-    for (const StbInfo &stbInfo : vecCopy) {
+    for (const StbInfo &stbInfo : qAsConst(vecStbInfo)) {
         const quint32 unNow = options.fnTickMs();
         if (StbRules::isOnline(stbInfo.unTime, unNow)) {
             arrOnline.append(StbRules::listEntry(stbInfo));
@@ -141,7 +129,6 @@ QString CInformationServices::getStbList()
 
 QVector<StbInfo> CInformationServices::stbInfos()
 {
-    QMutexLocker locker(&mutexStb);
     return vecStbInfo;
 }
 
@@ -200,14 +187,11 @@ void CInformationServices::deleteSubtitles(const QJsonValue &command, qint32 nDe
     // Only the cashier's own deletes are passed on; relayed ones would bounce between print controls.
     if (!bFromNetwork)
         sendSubtitleSync(RoomDatagrams::subtitleSyncText(command));
-    mutexSubtitle.lock();
     if (nDelete == SubtitleRules::kDeleteAll)
         vecSubtitle.clear();
     else
         SubtitleRules::removeByPushId(vecSubtitle, SubtitleRules::fromCommand(command).cashier_push_id);
-    const QVector<Subtitle> vecCopy = vecSubtitle;
-    mutexSubtitle.unlock();
-    saveSubtitles(vecCopy);
+    saveSubtitles(vecSubtitle);
 }
 
 void CInformationServices::addSubtitle(const Subtitle &subtitle)
@@ -235,22 +219,14 @@ void CInformationServices::addPushedSubtitle(const Subtitle &subtitle)
 
 QVector<Subtitle> CInformationServices::appendSubtitle(const Subtitle &subtitle)
 {
-    QMutexLocker locker(&mutexSubtitle);
     vecSubtitle.append(subtitle);
     return vecSubtitle;
 }
 
 void CInformationServices::onSendMsg()
 {
-    mutexSubtitle.lock();
-    const bool bChanged = processSubtitles(vecSubtitle);
-    if (!bChanged) {
-        mutexSubtitle.unlock();
-        return;
-    }
-    const QVector<Subtitle> vecCopy = vecSubtitle;
-    mutexSubtitle.unlock();
-    saveSubtitles(vecCopy);
+    if (processSubtitles(vecSubtitle))
+        saveSubtitles(vecSubtitle);
 }
 
 bool CInformationServices::processSubtitles(QVector<Subtitle> &vecList)
@@ -288,7 +264,6 @@ void CInformationServices::sendSubtitle(const Subtitle &subtitle)
         sendRoomCommand(nType, subtitle.remark, subtitle.time, QString());
         return;
     }
-    // The registry is only written on this thread, so it is read here without its lock.
     const QVector<quint32> vecAccounts = SubtitleRules::splitAccounts(subtitle.accountIds);
     for (const quint32 unAccount : vecAccounts) {
         const StbInfo *pStbInfo = findStb(unAccount);
@@ -302,7 +277,6 @@ void CInformationServices::loadSubtitles()
     const QVector<Subtitle> vecLoaded = SubtitleRules::fromFile(options.fnReadJson(kSubtitleFile));
     if (vecLoaded.isEmpty())
         return;
-    QMutexLocker locker(&mutexSubtitle);
     vecSubtitle += vecLoaded;
 }
 
@@ -313,6 +287,5 @@ void CInformationServices::saveSubtitles(const QVector<Subtitle> &vecList)
 
 QVector<Subtitle> CInformationServices::subtitles()
 {
-    QMutexLocker locker(&mutexSubtitle);
     return vecSubtitle;
 }

@@ -4,7 +4,6 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QMap>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -15,8 +14,6 @@
 #include "rooms/StbInfo.h"
 #include "rooms/Subtitle.h"
 
-class CMainApp;
-
 // The room terminal services: one UDP socket shared with the set-top boxes and the other print
 // controls, the registry of boxes built from their announcements, the room command datagrams
 // and the subtitle schedule kept in "./subtitle.conf".
@@ -26,6 +23,9 @@ class CInformationServices : public QObject
 public:
     explicit CInformationServices(QObject *parent = nullptr, const RoomServiceOptions &options = RoomServiceOptions());
     ~CInformationServices() override;
+
+    // Binds the shared port, joins the status group, loads the schedule and starts its timer.
+    void start();
 
     // Registry.
     QString getStbList();
@@ -61,13 +61,10 @@ private:
     QVector<Subtitle> appendSubtitle(const Subtitle &subtitle);
     void sendDatagram(const QByteArray &baData, const QString &strIp, quint16 unPort);
 
-    CMainApp *pMainApp = nullptr;
     QUdpSocket udpSocket;
     QVector<StbInfo> vecStbInfo;
     QVector<Subtitle> vecSubtitle;
     QMap<qint32, quint32> mapPushTime;
     QTimer timerSend;
-    QMutex mutexStb;
-    QMutex mutexSubtitle;
     RoomServiceOptions options;
 };

@@ -7,12 +7,14 @@
 #include <functional>
 
 // What the room terminal services take from their surroundings. The defaults are the venue's
-// fixed ports and groups; an empty function means "use the running application / the system".
+// fixed ports and groups; an empty clock is the system's, any other empty function answers nothing.
 struct RoomServiceOptions
 {
-    quint16 unListenPort = 19262;        // status announcements and relayed subtitles
+    static constexpr quint16 kSharedPort = 19262;  // what the other print controls listen on, like us
+
+    quint16 unListenPort = kSharedPort;  // status announcements and relayed subtitles
     quint16 unRoomPort = 18108;          // the boxes' command port
-    quint16 unSyncPort = 19262;          // the other print controls' port
+    quint16 unSyncPort = kSharedPort;    // the other print controls' port
     QString strStatusGroup = QStringLiteral("224.0.0.8");
     QString strRoomGroup = QStringLiteral("224.0.0.19");
     int nTickMs = 3000;                  // subtitle scheduler; 0 leaves the timer stopped

@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
+scripts/check-includes.sh  # an include that points up fails before anything is built
 scripts/build.sh -DVEXA_BUILD_TESTS=ON
 if [ -x scripts/test-services.sh ]; then
   scripts/test-services.sh

@@ -16,7 +16,7 @@ struct PendingReply
     QString strReply;
 };
 
-// Per-connection record of the HTTP server, kept by value in CMainApp::mapConnections.
+// Per-connection record of the HTTP server, kept by value in CHttpServer::mapConnections.
 struct HttpConnection
 {
     qint32 nContentLength = 0;  // body length still awaited; 0 = next bytes start a header

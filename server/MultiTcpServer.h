@@ -2,7 +2,7 @@
 
 #include <QTcpServer>
 
-// Hands each accepted descriptor straight to the application object, which adopts it
+// Hands each accepted descriptor straight to CHttpServer, which adopts it
 // into a socket of its own; the base class's pending-connection queue is never used.
 class CMultiTcpServer : public QTcpServer
 {

@@ -10,7 +10,6 @@
 #include <QSaveFile>
 #include <QUdpSocket>
 
-#include "app/MainApp.h"
 #include "log/Log.h"
 #include "platform/ProcessList.h"
 
@@ -20,38 +19,26 @@ const QString kQueryIsUpdated = QStringLiteral("IsUpdated");
 const QString kQueryCloseApp = QStringLiteral("CloseApp");
 }
 
-CAutoUpdate::CAutoUpdate(CMainApp *pMainApp, quint16 nListenPort, const QString &strAppDir, int nWatchIntervalMs)
-    : QObject(nullptr)
-    , pMainApp(pMainApp)
-    , strAppDir(strAppDir)
+CAutoUpdate::CAutoUpdate(const QString &strAppDir, quint16 nListenPort, quint16 nAnswerPort, int nWatchIntervalMs)
+    : strAppDir(strAppDir)
+    , nListenPort(nListenPort)
+    , nAnswerPort(nAnswerPort)
 {
     timerWatch.setSingleShot(true);
     timerWatch.setInterval(nWatchIntervalMs);
     connect(&timerWatch, &QTimer::timeout, this, &CAutoUpdate::onUpdaterTimer);
+    connect(&udpSocket, &QUdpSocket::readyRead, this, &CAutoUpdate::onReadyRead);
+}
 
-    pUdpSocket = new QUdpSocket();
-    connect(pUdpSocket, &QUdpSocket::readyRead, this, &CAutoUpdate::onReadyRead);
-    pUdpSocket->bind(QHostAddress::AnyIPv4, nListenPort, QAbstractSocket::ReuseAddressHint);
-
+void CAutoUpdate::start()
+{
+    udpSocket.bind(QHostAddress::AnyIPv4, nListenPort, QAbstractSocket::ReuseAddressHint);
     startUpdater();
-}
-
-CAutoUpdate::~CAutoUpdate()
-{
-    delete pUdpSocket;
-    pUdpSocket = nullptr;
-}
-
-QString CAutoUpdate::applicationDir() const
-{
-    if (!strAppDir.isEmpty())
-        return strAppDir;
-    return pMainApp ? pMainApp->appDir() : QCoreApplication::applicationDirPath();
 }
 
 void CAutoUpdate::startUpdater()
 {
-    const QString strDir = applicationDir();
+    const QString &strDir = strAppDir;
     strPendingExe = strDir + QStringLiteral("/Updater.exe");
     strPendingExeNew = strDir + QStringLiteral("/Updater/Updater.exe-new");
     strUpdaterExe = strDir + QStringLiteral("/Updater/Updater.exe");
@@ -115,16 +102,16 @@ void CAutoUpdate::sendAnswer(const QString &strQuery)
 {
     const QByteArray baAnswer = buildAnswer(strQuery, strCheck);
     const QHostAddress loopback(QHostAddress::LocalHost);
-    pUdpSocket->writeDatagram(baAnswer, loopback, kAnswerPort);
-    pUdpSocket->writeDatagram(baAnswer, loopback, kAnswerPort);
+    udpSocket.writeDatagram(baAnswer, loopback, nAnswerPort);
+    udpSocket.writeDatagram(baAnswer, loopback, nAnswerPort);
 }
 
 void CAutoUpdate::onReadyRead()
 {
-    while (pUdpSocket->hasPendingDatagrams()) {
-        const qint64 nSize = pUdpSocket->pendingDatagramSize();
+    while (udpSocket.hasPendingDatagrams()) {
+        const qint64 nSize = udpSocket.pendingDatagramSize();
         QByteArray baDatagram(int(qMax<qint64>(nSize, 0)), '\0');
-        const qint64 nRead = pUdpSocket->readDatagram(baDatagram.data(), baDatagram.size());
+        const qint64 nRead = udpSocket.readDatagram(baDatagram.data(), baDatagram.size());
         if (nRead < 0)
             break;
         if (nRead == nSize)

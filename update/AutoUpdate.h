@@ -3,9 +3,8 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QUdpSocket>
 
-class CMainApp;
-class QUdpSocket;
 
 // The link to the separate updater program: answers its close requests on the loopback interface,
 // starts it, watches it and installs a new updater executable once the old one has exited.
@@ -18,10 +17,11 @@ public:
     static const int kWatchIntervalMs = 5000;
     static const int kMaxAnswerBytes = 158;
 
-    // strAppDir empty: the application object's directory (or the executable's without one).
-    explicit CAutoUpdate(CMainApp *pMainApp, quint16 nListenPort = kListenPort,
-                         const QString &strAppDir = QString(), int nWatchIntervalMs = kWatchIntervalMs);
-    ~CAutoUpdate() override;
+    explicit CAutoUpdate(const QString &strAppDir, quint16 nListenPort = kListenPort,
+                         quint16 nAnswerPort = kAnswerPort, int nWatchIntervalMs = kWatchIntervalMs);
+
+    // Binds the link's port and starts the updater.
+    void start();
 
     void startUpdater();
     void onUpdaterTimer();
@@ -41,14 +41,14 @@ private slots:
 
 private:
     void handleDatagram(const QByteArray &baDatagram);
-    QString applicationDir() const;
 
-    CMainApp *pMainApp = nullptr;
-    QUdpSocket *pUdpSocket = nullptr;
+    QString strAppDir;
+    quint16 nListenPort = kListenPort;
+    quint16 nAnswerPort = kAnswerPort;
+    QUdpSocket udpSocket;
     QString strCheck;
     QString strPendingExe;
     QString strPendingExeNew;
     QString strUpdaterExe;
     QTimer timerWatch;
-    QString strAppDir;
 };

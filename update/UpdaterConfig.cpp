@@ -1,5 +1,4 @@
-// The application object's side of the updater's settings file "./Updater/Update.conf".
-#include "app/MainApp.h"
+#include "update/UpdaterConfig.h"
 
 namespace {
 const QString kUpdateConf = QStringLiteral("./Updater/Update.conf");
@@ -10,11 +9,11 @@ const QString kKeyStartTime = QStringLiteral("startTime");
 const QString kPinnedDevice = QStringLiteral("66");
 }
 
-bool CMainApp::updateUpdaterConfig(const QJsonObject &objRequest)
+bool UpdaterConfig::update(const QJsonObject &objRequest, const ReadFunction &fnRead, const WriteFunction &fnWrite)
 {
-    // The updater owns the file: only keys of an existing, non-empty one are updated; a broken one is
-    // reported.
-    QJsonObject objConf = readJsonFile(kUpdateConf, true);
+    // The updater owns the file: only keys of an existing, non-empty one are updated (fnRead reports a
+    // broken one).
+    QJsonObject objConf = fnRead(kUpdateConf);
     if (objConf.isEmpty())
         return false;
 
@@ -33,5 +32,5 @@ bool CMainApp::updateUpdaterConfig(const QJsonObject &objRequest)
         objConf.insert(kKeyStartTime, objRequest.value(kKeyStartTime).toString());
 
     // The updater reads its settings from the file: a change that did not land must not restart it.
-    return writeJsonFile(objConf, kUpdateConf) && bDeviceChanged;
+    return fnWrite(objConf, kUpdateConf) && bDeviceChanged;
 }

@@ -16,7 +16,7 @@ ApplicationWindow {
             maximumWidth = width
             minimumHeight = height
             maximumHeight = height
-            title = qsTr("Corvel打印控件 V1.2.29  (") + mainwindow.getAddressIP() + qsTr(" : 12380)")
+            title = qsTr("Corvel打印控件 V%1  (").arg(appVersion) + mainwindow.getAddressIP() + qsTr(" : %1)").arg(httpPort)
         }
     }
 

@@ -21,7 +21,7 @@
 
 #include "LogoServer.h"
 #include "PdfOutput.h"
-#include "app/MainApp.h"
+#include "common/AppTestMain.h"
 #include "common/ServiceInstance.h"
 #include "printing/PrinterManager.h"
 
@@ -73,6 +73,8 @@ int main(int argc, char *argv[])
     QTemporaryDir appDir;
     std::unique_ptr<QApplication> pApp(bHttp ? new QApplication(argc, argv)
                                              : new CMainApp(argc, argv, appDir.path()));
+    if (!bHttp)
+        mainApp()->start();
     const QString strWhy = PdfOutput::whyNotReady();
     if (!strWhy.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(strWhy));
@@ -142,7 +144,7 @@ int main(int argc, char *argv[])
     }
     const QByteArray baSettings = QStringLiteral(R"({"Msg":"Settings","data":[{"Name":"%1","Width":80}]})")
                                       .arg(PdfOutput::queueName()).toUtf8();
-    bHttp ? postCommand(baSettings) : static_cast<CMainApp *>(pApp.get())->dispatchCommand(baSettings).toUtf8();
+    bHttp ? postCommand(baSettings) : dispatchAndWait(baSettings).toUtf8();
 
     QVector<qint64> vecLatency;
     const int nLatency = 10;
@@ -157,7 +159,7 @@ int main(int argc, char *argv[])
         if (bHttp)
             postCommand(baCommand);
         else
-            static_cast<CMainApp *>(pApp.get())->dispatchCommand(baCommand);
+            dispatchAndWait(baCommand);
         const qint64 llMs = waitForNewPdf(lstBefore, timerOne, 30000);
         if (llMs < 0) {
             std::fprintf(stderr, "receipt %d: no PDF within 30 s\n", i);

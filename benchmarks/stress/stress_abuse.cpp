@@ -9,16 +9,13 @@
 #include <vector>
 
 #include "common/AppTestMain.h"
+#include "commands/PrinterJson.h"
 #include "common/ServiceInstance.h"
 #include "log/Log.h"
 #include "server/HttpRequestParser.h"
+#include "server/HttpServer.h"
 
 namespace {
-CMainApp *app()
-{
-    return static_cast<CMainApp *>(QCoreApplication::instance());
-}
-
 int countLines(const QString &strText, int nFrom)
 {
     int nCount = 0;
@@ -63,12 +60,12 @@ private slots:
 
 void TestReliabilityAbuse::init()
 {
-    QTRY_COMPARE_WITH_TIMEOUT(app()->connectionCount(), 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(mainApp()->httpServer()->connectionCount(), 0, 10000);
 }
 
 void TestReliabilityAbuse::cleanup()
 {
-    app()->setHttpIdleTimeoutMs(30000);
+    mainApp()->httpServer()->setIdleTimeoutMs(30000);
 }
 
 // 500 slow clients each send part of a header and stall; a normal client is still served at once,
@@ -76,7 +73,7 @@ void TestReliabilityAbuse::cleanup()
 void TestReliabilityAbuse::trickleDoesNotStarveOthers()
 {
     const int nTricklers = 500;
-    app()->setHttpIdleTimeoutMs(1500);
+    mainApp()->httpServer()->setIdleTimeoutMs(1500);
     const int nFrom = g_printerLog.pendingLines().size();
     std::vector<std::unique_ptr<QTcpSocket>> vecSlow;
     // Connected without blocking: the server accepts them on this same event loop.
@@ -85,7 +82,7 @@ void TestReliabilityAbuse::trickleDoesNotStarveOthers()
         vecSlow.back()->connectToHost(QStringLiteral("127.0.0.1"), 12380);
         vecSlow.back()->write("POST / HTTP/1.1\r\n");
         if (i % 50 == 49)
-            QTRY_COMPARE_WITH_TIMEOUT(app()->connectionCount(), i + 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(mainApp()->httpServer()->connectionCount(), i + 1, 10000);
     }
     for (auto &pSocket : vecSlow)
         pSocket->write("Host: 127.0.0.1\r\nContent-");
@@ -94,12 +91,12 @@ void TestReliabilityAbuse::trickleDoesNotStarveOthers()
     QElapsedTimer timer;
     timer.start();
     pNormal->write(buildPost("{\"Msg\":\"InfoData\"}"));
-    QCOMPARE(awaitReply(*pNormal, 2000), app()->dispatchCommand("{\"Msg\":\"InfoData\"}").toUtf8());
+    QCOMPARE(awaitReply(*pNormal, 2000), dispatchAndWait("{\"Msg\":\"InfoData\"}").toUtf8());
     qInfo("normal client served in %lld ms among %d trickling clients", timer.elapsed(), nTricklers);
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
     pNormal->disconnectFromHost();
 
-    QTRY_COMPARE_WITH_TIMEOUT(app()->connectionCount(), 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(mainApp()->httpServer()->connectionCount(), 0, 10000);
     QCOMPARE(countLines(QStringLiteral("空闲超时"), nFrom), nTricklers);
     for (auto &pSocket : vecSlow)
         QTRY_COMPARE_WITH_TIMEOUT(pSocket->state(), QAbstractSocket::UnconnectedState, 2000);
@@ -109,7 +106,7 @@ void TestReliabilityAbuse::trickleDoesNotStarveOthers()
 // and the request completes; silence afterwards closes it.
 void TestReliabilityAbuse::steadyTrickleKeepsConnection()
 {
-    app()->setHttpIdleTimeoutMs(600);
+    mainApp()->httpServer()->setIdleTimeoutMs(600);
     auto pSocket = openConnection();
     const QByteArray baRequest = buildPost("{\"Msg\":\"InfoData\"}");
     const int nHead = baRequest.size() - 12;
@@ -119,7 +116,7 @@ void TestReliabilityAbuse::steadyTrickleKeepsConnection()
         QCOMPARE(pSocket->state(), QAbstractSocket::ConnectedState);
         pSocket->write(baRequest.mid(i, 1));
     }
-    QCOMPARE(awaitReply(*pSocket, 2000), app()->dispatchCommand("{\"Msg\":\"InfoData\"}").toUtf8());
+    QCOMPARE(awaitReply(*pSocket, 2000), dispatchAndWait("{\"Msg\":\"InfoData\"}").toUtf8());
     QTRY_COMPARE_WITH_TIMEOUT(pSocket->state(), QAbstractSocket::UnconnectedState, 3000);
 }
 
@@ -144,7 +141,7 @@ void TestReliabilityAbuse::oversizeIsClosed()
     auto pSocket = openConnection();
     pSocket->write(baSend);
     QTRY_COMPARE_WITH_TIMEOUT(pSocket->state(), QAbstractSocket::UnconnectedState, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(app()->connectionCount(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(mainApp()->httpServer()->connectionCount(), 0, 5000);
     QCOMPARE(countLines(strLine, nFrom), 1);
     QCOMPARE(countLines(QStringLiteral("请求:"), nFrom), 0);
 }
@@ -158,7 +155,7 @@ void TestReliabilityAbuse::clientGoneMidBody()
         pSocket->write(buildPost("{\"Msg\":\"SetRoomArea\",\"half\":true}").chopped(10));
         QTRY_COMPARE_WITH_TIMEOUT(countLines(QStringLiteral("Body不完整"), nFrom), 1, 5000);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(app()->connectionCount(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(mainApp()->httpServer()->connectionCount(), 0, 5000);
     QCOMPARE(countLines(QStringLiteral("请求:"), nFrom), 0);
     auto pNext = openConnection();
     pNext->write(buildPost("{\"Msg\":\"GetRoomArea\"}"));
@@ -173,7 +170,7 @@ void TestReliabilityAbuse::clientGoneMidReply()
     for (int i = 0; i < 40000; ++i)
         arrRooms.append(QStringLiteral("room-%1-with-a-long-name").arg(i));
     QJsonObject objArea{{QStringLiteral("Msg"), QStringLiteral("SetRoomArea")}, {QStringLiteral("rooms"), arrRooms}};
-    QVERIFY(app()->writeJsonFile(objArea, QStringLiteral("./RoomArea.json")));
+    QVERIFY(mainApp()->store()->writeJsonFile(objArea, QStringLiteral("./RoomArea.json")));
     {
         auto pSocket = openConnection();
         QByteArray baPipeline;
@@ -183,10 +180,10 @@ void TestReliabilityAbuse::clientGoneMidReply()
         QTRY_VERIFY_WITH_TIMEOUT(pSocket->bytesAvailable() > 0, 5000);
         pSocket->abort();
     }
-    QTRY_COMPARE_WITH_TIMEOUT(app()->connectionCount(), 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(mainApp()->httpServer()->connectionCount(), 0, 10000);
     auto pNext = openConnection();
     pNext->write(buildPost("{\"Msg\":\"InfoData\"}"));
-    QCOMPARE(awaitReply(*pNext, 5000), app()->dispatchCommand("{\"Msg\":\"InfoData\"}").toUtf8());
+    QCOMPARE(awaitReply(*pNext, 5000), dispatchAndWait("{\"Msg\":\"InfoData\"}").toUtf8());
 }
 
 VEXA_TEST_MAIN_WITH_APP(TestReliabilityAbuse)

@@ -23,7 +23,7 @@ private slots:
         timer.start();
         int nSent = 0;
         while (timer.elapsed() < 3000) {
-            QCOMPARE(pApp->dispatchCommand(baReceipt), QStringLiteral("{\"code\":1}"));
+            QCOMPARE(dispatchAndWait(baReceipt), QStringLiteral("{\"code\":1}"));
             ++nSent;
             QCoreApplication::processEvents();
         }

@@ -6,14 +6,9 @@
 #include "log/Log.h"
 
 namespace {
-CMainApp *app()
-{
-    return static_cast<CMainApp *>(QCoreApplication::instance());
-}
-
 QString filePath(const QString &strName)
 {
-    return app()->appDir() + QLatin1Char('/') + strName;
+    return mainApp()->appDir() + QLatin1Char('/') + strName;
 }
 
 QByteArray readFile(const QString &strName)
@@ -84,24 +79,24 @@ void TestCommandsDispatcher::refusals()
     QFETCH(QString, strReply);
     QFETCH(QStringList, lstLogged);
     const int nFrom = g_printerLog.pendingLines().size();
-    QCOMPARE(app()->dispatchCommand(baBody), strReply);
+    QCOMPARE(dispatchAndWait(baBody), strReply);
     QCOMPARE(messagesSince(nFrom), lstLogged);
 }
 
 void TestCommandsDispatcher::settingsWithObjectDataLeavesFileAlone()
 {
-    QCOMPARE(app()->dispatchCommand("{\"Msg\":\"Settings\",\"data\":[{\"Name\":\"A\",\"Width\":80}]}"),
+    QCOMPARE(dispatchAndWait("{\"Msg\":\"Settings\",\"data\":[{\"Name\":\"A\",\"Width\":80}]}"),
              QStringLiteral("{\"code\":200}"));
     const QByteArray baBefore = readFile("PrinterConfig.json");
     QVERIFY(!baBefore.isEmpty());
-    QCOMPARE(app()->dispatchCommand("{\"Msg\":\"Settings\",\"data\":{\"Name\":\"B\"}}"), QStringLiteral("{\"code\":0}"));
+    QCOMPARE(dispatchAndWait("{\"Msg\":\"Settings\",\"data\":{\"Name\":\"B\"}}"), QStringLiteral("{\"code\":0}"));
     QCOMPARE(readFile("PrinterConfig.json"), baBefore);
 }
 
 void TestCommandsDispatcher::settingsStoresWholeRequest()
 {
     const QByteArray baRequest = "{\"Msg\":\"Settings\",\"extra\":\"保留\",\"data\":[{\"Name\":\"A\",\"Height\":null}]}";
-    QCOMPARE(app()->dispatchCommand(baRequest), QStringLiteral("{\"code\":200}"));
+    QCOMPARE(dispatchAndWait(baRequest), QStringLiteral("{\"code\":200}"));
     const QByteArray baFile = readFile("PrinterConfig.json");
     QCOMPARE(QJsonDocument::fromJson(baFile), QJsonDocument::fromJson(baRequest));
     QVERIFY(baFile.startsWith("{\n    \"Msg\": \"Settings\",\n"));
@@ -109,14 +104,14 @@ void TestCommandsDispatcher::settingsStoresWholeRequest()
 
 void TestCommandsDispatcher::roomAreaRoundTrip()
 {
-    QCOMPARE(app()->dispatchCommand("{\"Msg\":\"GetRoomArea\"}"), QString());
-    QCOMPARE(app()->dispatchCommand(QStringLiteral("{\"Msg\":\"SetRoomArea\",\"a\":1,\"b\":{\"楼层\":2},\"c\":[]}").toUtf8()),
+    QCOMPARE(dispatchAndWait("{\"Msg\":\"GetRoomArea\"}"), QString());
+    QCOMPARE(dispatchAndWait(QStringLiteral("{\"Msg\":\"SetRoomArea\",\"a\":1,\"b\":{\"楼层\":2},\"c\":[]}").toUtf8()),
              QStringLiteral("{\"code\":200}"));
-    QCOMPARE(app()->dispatchCommand("{\"Msg\":\"GetRoomArea\"}"),
+    QCOMPARE(dispatchAndWait("{\"Msg\":\"GetRoomArea\"}"),
              QStringLiteral("{\n    \"Msg\": \"SetRoomArea\",\n    \"a\": 1,\n    \"b\": {\n        \"楼层\": 2\n    },\n"
                             "    \"c\": [\n    ]\n}\n"));
-    QCOMPARE(app()->dispatchCommand("{\"Msg\":\"SetRoomArea\",\"c\":3}"), QStringLiteral("{\"code\":200}"));
-    QCOMPARE(app()->dispatchCommand("{\"Msg\":\"GetRoomArea\"}"),
+    QCOMPARE(dispatchAndWait("{\"Msg\":\"SetRoomArea\",\"c\":3}"), QStringLiteral("{\"code\":200}"));
+    QCOMPARE(dispatchAndWait("{\"Msg\":\"GetRoomArea\"}"),
              QStringLiteral("{\n    \"Msg\": \"SetRoomArea\",\n    \"c\": 3\n}\n"));
 }
 
@@ -126,7 +121,7 @@ void TestCommandsDispatcher::roomAreaFromBrokenFileIsEmpty()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("{\"Msg\":\"SetRoomArea\",");
     file.close();
-    QCOMPARE(app()->dispatchCommand("{\"Msg\":\"GetRoomArea\"}"), QString());
+    QCOMPARE(dispatchAndWait("{\"Msg\":\"GetRoomArea\"}"), QString());
 }
 
 void TestCommandsDispatcher::writeFailuresAnswerZero_data()
@@ -142,12 +137,12 @@ void TestCommandsDispatcher::writeFailuresAnswerZero()
 {
     QFETCH(QByteArray, baBody);
     QFETCH(QString, strLogged);
-    const QString strMoved = app()->appDir() + QStringLiteral(".moved");
-    QVERIFY(QDir().rename(app()->appDir(), strMoved));
+    const QString strMoved = mainApp()->appDir() + QStringLiteral(".moved");
+    QVERIFY(QDir().rename(mainApp()->appDir(), strMoved));
     const int nFrom = g_printerLog.pendingLines().size();
-    const QString strReply = app()->dispatchCommand(baBody);
+    const QString strReply = dispatchAndWait(baBody);
     const QStringList lstLogged = messagesSince(nFrom);
-    QVERIFY(QDir().rename(strMoved, app()->appDir()));
+    QVERIFY(QDir().rename(strMoved, mainApp()->appDir()));
     QCOMPARE(strReply, QStringLiteral("{\"code\":0}"));
     QVERIFY2(lstLogged.contains(strLogged), qPrintable(lstLogged.join('\n')));
 }

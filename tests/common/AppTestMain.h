@@ -4,15 +4,31 @@
 #include <QtTest>
 
 #include "app/MainApp.h"
+#include "commands/CommandDispatcher.h"
+
+inline CMainApp *mainApp()
+{
+    return static_cast<CMainApp *>(QCoreApplication::instance());
+}
+
+// A command's reply, waited for (printer queries answer within the lister's bound).
+inline QString dispatchAndWait(const QByteArray &baBody)
+{
+    QString strReply;
+    bool bDone = false;
+    mainApp()->dispatcher()->dispatch(baBody, [&](const QString &str) { strReply = str, bDone = true; });
+    return QTest::qWaitFor([&] { return bDone; }, 30000) ? strReply : QStringLiteral("(no reply)");
+}
 
 // For tests that need the real application object: it is the QApplication of the test process,
-// with its files in a fresh temporary directory (tests run in their own network namespace).
+// started, with its files in a fresh temporary directory (tests run in their own network namespace).
 #define VEXA_TEST_MAIN_WITH_APP(TestClass)                                    \
     int main(int argc, char *argv[])                                          \
     {                                                                         \
         QTemporaryDir appDir;                                                 \
         CMainApp app(argc, argv, appDir.path());                              \
         app.setAttribute(Qt::AA_Use96Dpi, true);                              \
+        app.start();                                                          \
         TestClass tc;                                                         \
         QTEST_SET_MAIN_SOURCE_PATH                                            \
         return QTest::qExec(&tc, argc, argv);                                 \

@@ -94,7 +94,7 @@ private slots:
             QFAIL(qPrintable(strWhy));
         if (!strWhy.isEmpty())
             QSKIP(qPrintable(strWhy));
-        const QString strReply = mainApp()->dispatchCommand(R"({"Msg":"PrinterStatus"})");
+        const QString strReply = dispatchAndWait(R"({"Msg":"PrinterStatus"})");
         const QString strPrefix = QStringLiteral("{\"code\":200, \"data\":");
         QVERIFY2(strReply.startsWith(strPrefix) && strReply.endsWith(QStringLiteral("]\n}")), qPrintable(strReply));
         const QJsonArray arrList = QJsonDocument::fromJson(strReply.mid(strPrefix.size()).chopped(1).toUtf8()).array();
@@ -112,7 +112,7 @@ private slots:
     {
         // The lister looks the scheduler up afresh for every query, on its own thread.
         qputenv("CUPS_SERVER", "/nonexistent/vexa-cups.sock");
-        const QString strReply = mainApp()->dispatchCommand(R"({"Msg":"PrinterStatus"})");
+        const QString strReply = dispatchAndWait(R"({"Msg":"PrinterStatus"})");
         qunsetenv("CUPS_SERVER");
         QCOMPARE(strReply, QStringLiteral("{\"code\":200, \"data\":[\n]\n}"));
     }
@@ -143,9 +143,6 @@ private slots:
         QFETCH(QString, strDefault);
         QCOMPARE(Platform::userDefaultDestination(baLpDest, baPrinter, {baSystemFile, baUserFile}), strDefault);
     }
-
-private:
-    static CMainApp *mainApp() { return static_cast<CMainApp *>(QCoreApplication::instance()); }
 };
 
 VEXA_TEST_MAIN_WITH_APP(TestPrinterList)

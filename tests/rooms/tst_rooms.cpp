@@ -50,7 +50,12 @@ class TestRooms : public QObject
     Harness h;
     std::unique_ptr<CInformationServices> pServices;
 
-    void restart() { pServices.reset(); pServices = std::make_unique<CInformationServices>(nullptr, h.options()); }
+    void restart()
+    {
+        pServices.reset();
+        pServices = std::make_unique<CInformationServices>(nullptr, h.options());
+        pServices->start();
+    }
     void add(const QByteArray &baCommand, bool bFromNetwork = false) { pServices->handleSubtitle(json(baCommand), bFromNetwork); }
     // Sends a status datagram from a loopback address and waits until nExpect were handled.
     void announce(const QByteArray &baStatus, const QString &strFrom = QStringLiteral("127.0.0.2"), int nExpect = 1)

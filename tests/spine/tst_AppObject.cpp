@@ -59,6 +59,7 @@ int main(int argc, char *argv[])
     }
     QTemporaryDir appDir;
     CMainApp app(argc, argv, appDir.path());
+    app.start();
     TestAppObject tc;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&tc, argc, argv);

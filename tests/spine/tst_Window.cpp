@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "app/MainApp.h"
+#include "app/WindowContext.h"
 
 namespace {
 QString run(const QStringList &lstArgv)
@@ -58,7 +59,7 @@ private slots:
     {
         CMainApp *pApp = static_cast<CMainApp *>(qApp);
         QQmlApplicationEngine engine;
-        engine.rootContext()->setContextProperty(QStringLiteral("mainwindow"), pApp);
+        exposeToWindow(engine.rootContext(), pApp);
         engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
         auto *pWindow = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
         QVERIFY(pWindow && QTest::qWaitForWindowExposed(pWindow));

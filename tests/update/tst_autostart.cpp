@@ -40,7 +40,6 @@ private slots:
     void runEntry();
 
 private:
-    CMainApp *app() const { return qobject_cast<CMainApp *>(QCoreApplication::instance()); }
     QString powerBootEntry(const QString &strFolder) const;
 
     QTemporaryDir homeDir;
@@ -99,34 +98,34 @@ void TestAutoStart::execQuoting()
 
 void TestAutoStart::powerBootEntry()
 {
-    QSignalSpy spyChanged(app(), &CMainApp::isPowerBootChanged);
+    QSignalSpy spyChanged(mainApp(), &CMainApp::isPowerBootChanged);
     const QString strEntry = powerBootEntry(strAutostart);
-    QVERIFY(app()->isPowerBoot());
+    QVERIFY(mainApp()->isPowerBoot());
 
     // Created (with its folder), then overwritten; already on, so no change signal.
-    QVERIFY(app()->setPowerBoot(true));
+    QVERIFY(mainApp()->setPowerBoot(true));
     const QByteArray baEntry = readAll(strEntry);
     QVERIFY(baEntry.startsWith("[Desktop Entry]\n"));
     QVERIFY(baEntry.contains("\nType=Application\n"));
     QCOMPARE(Platform::autostartEntryTarget(strEntry), QCoreApplication::applicationFilePath());
     QFile::resize(strEntry, 3);
-    QVERIFY(app()->setPowerBoot(true));
+    QVERIFY(mainApp()->setPowerBoot(true));
     QCOMPARE(readAll(strEntry), baEntry);
     QCOMPARE(spyChanged.count(), 0);
-    QVERIFY(app()->isPowerBoot());
+    QVERIFY(mainApp()->isPowerBoot());
 
-    QVERIFY(app()->setPowerBoot(false));
+    QVERIFY(mainApp()->setPowerBoot(false));
     QVERIFY(!QFile::exists(strEntry));
     QCOMPARE(g_lstDebugLines, QStringList{QStringLiteral("Shortcut deleted successfully.")});
     QCOMPARE(spyChanged.count(), 1);
-    QVERIFY(!app()->isPowerBoot());
+    QVERIFY(!mainApp()->isPowerBoot());
 
     // Nothing left to delete: no message, no signal.
-    QVERIFY(app()->setPowerBoot(false));
+    QVERIFY(mainApp()->setPowerBoot(false));
     QCOMPARE(g_lstDebugLines.size(), 1);
     QCOMPARE(spyChanged.count(), 1);
 
-    QVERIFY(app()->setPowerBoot(true));
+    QVERIFY(mainApp()->setPowerBoot(true));
     QCOMPARE(spyChanged.count(), 2);
     QVERIFY(QFile::exists(strEntry));
 }
@@ -135,9 +134,9 @@ void TestAutoStart::powerBootWithoutConfigHome()
 {
     qunsetenv("XDG_CONFIG_HOME");
     const QString strEntry = powerBootEntry(homeDir.path() + QStringLiteral("/.config/autostart"));
-    app()->setPowerBoot(true);
+    mainApp()->setPowerBoot(true);
     QCOMPARE(Platform::autostartEntryTarget(strEntry), QCoreApplication::applicationFilePath());
-    app()->setPowerBoot(false);
+    mainApp()->setPowerBoot(false);
     QVERIFY(!QFile::exists(strEntry));
 }
 
@@ -145,28 +144,28 @@ void TestAutoStart::powerBootWithoutFolder()
 {
     qunsetenv("XDG_CONFIG_HOME");
     qunsetenv("HOME");
-    app()->setPowerBoot(false);
+    mainApp()->setPowerBoot(false);
     g_lstDebugLines.clear();
-    QSignalSpy spyChanged(app(), &CMainApp::isPowerBootChanged);
+    QSignalSpy spyChanged(mainApp(), &CMainApp::isPowerBootChanged);
 
-    QVERIFY(app()->setPowerBoot(true));
+    QVERIFY(mainApp()->setPowerBoot(true));
     QCOMPARE(g_lstDebugLines, QStringList{QStringLiteral("无法获取启动文件夹路径")});
     QVERIFY(QDir(QStringLiteral("/autostart")).exists() == false);
     QVERIFY(!QFile::exists(powerBootEntry(QString())));
     // The state still follows the request.
     QCOMPARE(spyChanged.count(), 1);
-    QVERIFY(app()->isPowerBoot());
+    QVERIFY(mainApp()->isPowerBoot());
 }
 
 void TestAutoStart::runEntry()
 {
     const QString strWindowEntry = powerBootEntry(strAutostart);
-    app()->setPowerBoot(true);
+    mainApp()->setPowerBoot(true);
     const QByteArray baWindowEntry = readAll(strWindowEntry);
-    QVERIFY(!app()->bAutoStart());
+    QVERIFY(!mainApp()->bAutoStart());
 
-    app()->setAutoStart(true);
-    QVERIFY(app()->bAutoStart());
+    mainApp()->setAutoStart(true);
+    QVERIFY(mainApp()->bAutoStart());
     const QStringList lstEntries = QDir(strAutostart).entryList(QDir::Files);
     QCOMPARE(lstEntries.size(), 2);
     const QString strRunEntry = strAutostart + QLatin1Char('/')
@@ -177,17 +176,17 @@ void TestAutoStart::runEntry()
     QVERIFY(marker.open(QIODevice::Append));
     marker.write("X-Vexa-Marker=1\n");
     marker.close();
-    app()->setAutoStart(true);
+    mainApp()->setAutoStart(true);
     QVERIFY(readAll(strRunEntry).contains("X-Vexa-Marker=1"));
 
     // The executable moved since the entry was written (the entry names its old place).
     QVERIFY(Platform::writeAutostartEntry(strRunEntry, QStringLiteral("/old/place/VexaPrinter"), QStringLiteral("x")));
-    QVERIFY(!app()->bAutoStart());
-    app()->setAutoStart(true);
-    QVERIFY(app()->bAutoStart());
+    QVERIFY(!mainApp()->bAutoStart());
+    mainApp()->setAutoStart(true);
+    QVERIFY(mainApp()->bAutoStart());
 
-    app()->setAutoStart(false);
-    QVERIFY(!app()->bAutoStart());
+    mainApp()->setAutoStart(false);
+    QVERIFY(!mainApp()->bAutoStart());
     QVERIFY(!QFile::exists(strRunEntry));
     // The window's entry is independent.
     QCOMPARE(readAll(strWindowEntry), baWindowEntry);

@@ -46,7 +46,6 @@ private slots:
     void updateConfig();
 
 private:
-    CMainApp *app() const { return qobject_cast<CMainApp *>(QCoreApplication::instance()); }
     QString strHoldFile;
 };
 
@@ -215,7 +214,8 @@ void TestAutoUpdate::watchInstallsOnlyAfterExit()
     strHoldFile = strUpdaterDir + QStringLiteral("/hold");
     QVERIFY(UpdaterFiles::writeAll(strHoldFile, QByteArray()));
 
-    CAutoUpdate autoUpdate(nullptr, 0, dir.path(), kShortWatchMs);
+    CAutoUpdate autoUpdate(dir.path(), 0, CAutoUpdate::kAnswerPort, kShortWatchMs);
+    autoUpdate.start();
     QTRY_COMPARE(UpdaterFiles::startCount(strUpdaterDir), 1);
     QVERIFY(Platform::isProcessRunning(QStringLiteral("Updater.exe")));
 
@@ -289,7 +289,7 @@ void TestAutoUpdate::updateConfig()
     QFETCH(QByteArray, baExpected);
     QFETCH(bool, bStartsUpdater);
 
-    const QString strUpdaterDir = app()->appDir() + QStringLiteral("/Updater");
+    const QString strUpdaterDir = mainApp()->appDir() + QStringLiteral("/Updater");
     const QString strConf = strUpdaterDir + QStringLiteral("/Update.conf");
     // The previous row's updater may still be exiting: its file cannot be rewritten while it runs.
     QTRY_VERIFY(!Platform::isProcessRunning(QStringLiteral("Updater.exe")));
@@ -300,11 +300,11 @@ void TestAutoUpdate::updateConfig()
         QVERIFY(UpdaterFiles::writeAll(strConf, baStored));
 
     // Settle the application's own watch first, so that a running watch means a fresh start.
-    CAutoUpdate *pAutoUpdate = app()->autoUpdate();
+    CAutoUpdate *pAutoUpdate = mainApp()->autoUpdate();
     pAutoUpdate->onUpdaterTimer();
     QVERIFY(!pAutoUpdate->isWatching());
 
-    QCOMPARE(app()->dispatchCommand(baRequest), QStringLiteral("{\"code\":200}"));
+    QCOMPARE(dispatchAndWait(baRequest), QStringLiteral("{\"code\":200}"));
 
     if (baExpected.isEmpty())
         QVERIFY(!QFile::exists(strConf));

@@ -1,8 +1,9 @@
-// HTTP connection handling of the application object: accept, framing, replies, cleanup.
 // The framing decisions live in CHttpRequestParser; this file only turns them into socket work.
-#include "app/MainApp.h"
+#include "server/HttpServer.h"
 
 #include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -43,12 +44,30 @@ QByteArray buildReply(const QString &strReply)
 }
 }
 
-void CMainApp::setHttpIdleTimeoutMs(int nMs)
+CHttpServer::CHttpServer(IHttpRequestHandler *pHandler, quint16 nPort, QObject *pParent)
+    : QObject(pParent)
+    , pHandler(pHandler)
+    , nPort(nPort)
 {
-    nHttpIdleMs = nMs;
+    connect(&tcpServer, QOverload<int>::of(&CMultiTcpServer::newConnection), this, &CHttpServer::onNewConnection);
 }
 
-void CMainApp::newConnectSlot(int nSocketDescriptor)
+CHttpServer::~CHttpServer()
+{
+    close();
+}
+
+bool CHttpServer::start()
+{
+    return tcpServer.listen(QHostAddress::Any, nPort);
+}
+
+void CHttpServer::close()
+{
+    tcpServer.close();
+}
+
+void CHttpServer::onNewConnection(int nSocketDescriptor)
 {
     QTcpSocket *pSocket = new QTcpSocket(this);
     if (!pSocket->setSocketDescriptor(nSocketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
@@ -64,23 +83,23 @@ void CMainApp::newConnectSlot(int nSocketDescriptor)
         connection.pIdleTimer = startIdleTimer(pSocket);
         mapConnections.insert(pSocket, connection);
     }
-    connect(pSocket, &QTcpSocket::readyRead, this, &CMainApp::onReadyRead);
-    connect(pSocket, &QTcpSocket::disconnected, this, &CMainApp::onDisconnected);
-    connect(pSocket, &QTcpSocket::errorOccurred, this, &CMainApp::onSocketError);
+    connect(pSocket, &QTcpSocket::readyRead, this, &CHttpServer::onReadyRead);
+    connect(pSocket, &QTcpSocket::disconnected, this, &CHttpServer::onDisconnected);
+    connect(pSocket, &QTcpSocket::errorOccurred, this, &CHttpServer::onSocketError);
 }
 
-QTimer *CMainApp::startIdleTimer(QTcpSocket *pSocket)
+QTimer *CHttpServer::startIdleTimer(QTcpSocket *pSocket)
 {
     QTimer *pTimer = new QTimer(this);
     pTimer->setSingleShot(true);
-    pTimer->setInterval(nHttpIdleMs);
+    pTimer->setInterval(nIdleMs);
     // Reads only stamp the record; re-arming the timer on every read cost more than the request.
     // So the timer checks the stamp when it fires and waits out the rest of the silence if data came.
     connect(pTimer, &QTimer::timeout, pSocket, [this, pSocket, pTimer] {
         const auto it = mapConnections.constFind(pSocket);
-        const qint64 llSilentMs = it == mapConnections.constEnd() ? nHttpIdleMs : monotonicMs() - it->llLastDataMs;
-        if (llSilentMs < nHttpIdleMs) {
-            pTimer->start(int(nHttpIdleMs - llSilentMs));
+        const qint64 llSilentMs = it == mapConnections.constEnd() ? nIdleMs : monotonicMs() - it->llLastDataMs;
+        if (llSilentMs < nIdleMs) {
+            pTimer->start(int(nIdleMs - llSilentMs));
             return;
         }
         WRITE_LOG(g_printerLog, QStringLiteral("http连接空闲超时，远程端口:%1，关闭连接").arg(pSocket->peerPort()));
@@ -91,7 +110,7 @@ QTimer *CMainApp::startIdleTimer(QTcpSocket *pSocket)
     return pTimer;
 }
 
-void CMainApp::onDisconnected()
+void CHttpServer::onDisconnected()
 {
     QTcpSocket *pSocket = qobject_cast<QTcpSocket *>(sender());
     if (!pSocket)
@@ -109,7 +128,7 @@ void CMainApp::onDisconnected()
     pSocket->deleteLater();
 }
 
-void CMainApp::onSocketError(QAbstractSocket::SocketError socketError)
+void CHttpServer::onSocketError(QAbstractSocket::SocketError socketError)
 {
     QTcpSocket *pSocket = qobject_cast<QTcpSocket *>(sender());
     if (!pSocket)
@@ -122,7 +141,7 @@ void CMainApp::onSocketError(QAbstractSocket::SocketError socketError)
         pSocket->close();
 }
 
-void CMainApp::onReadyRead()
+void CHttpServer::onReadyRead()
 {
     QTcpSocket *pSocket = qobject_cast<QTcpSocket *>(sender());
     const auto it = mapConnections.find(pSocket);
@@ -139,7 +158,7 @@ void CMainApp::onReadyRead()
         handleFrameEvent(pSocket, event);
 }
 
-void CMainApp::handleFrameEvent(QTcpSocket *pSocket, const HttpFrameEvent &event)
+void CHttpServer::handleFrameEvent(QTcpSocket *pSocket, const HttpFrameEvent &event)
 {
     const quint16 nPort = pSocket->peerPort();
     switch (event.eKind) {
@@ -169,7 +188,7 @@ void CMainApp::handleFrameEvent(QTcpSocket *pSocket, const HttpFrameEvent &event
     }
 }
 
-void CMainApp::dispatchRequest(QTcpSocket *pSocket, const QByteArray &baBody)
+void CHttpServer::dispatchRequest(QTcpSocket *pSocket, const QByteArray &baBody)
 {
     const auto it = mapConnections.find(pSocket);
     if (it == mapConnections.end())
@@ -178,12 +197,15 @@ void CMainApp::dispatchRequest(QTcpSocket *pSocket, const QByteArray &baBody)
     // happens to reuse a closed socket's address.
     const quint64 ullRequest = ++ullLastRequest;
     it->vecPending.append(PendingReply{ullRequest, false, QString()});
-    dispatchCommand(baBody, [this, pSocket, ullRequest](const QString &strReply) {
-        completeReply(pSocket, ullRequest, strReply);
+    // A reply that comes after the server is gone is dropped like one to a closed connection.
+    const QPointer<CHttpServer> pThis(this);
+    pHandler->handleRequest(baBody, [pThis, pSocket, ullRequest](const QString &strReply) {
+        if (pThis)
+            pThis->completeReply(pSocket, ullRequest, strReply);
     });
 }
 
-void CMainApp::completeReply(QTcpSocket *pSocket, quint64 ullRequest, const QString &strReply)
+void CHttpServer::completeReply(QTcpSocket *pSocket, quint64 ullRequest, const QString &strReply)
 {
     auto it = mapConnections.find(pSocket);
     if (it == mapConnections.end())
@@ -201,7 +223,7 @@ void CMainApp::completeReply(QTcpSocket *pSocket, quint64 ullRequest, const QStr
     }
 }
 
-void CMainApp::logLimitExceeded(quint16 nPort, const HttpFrameEvent &event)
+void CHttpServer::logLimitExceeded(quint16 nPort, const HttpFrameEvent &event)
 {
     if (event.eLimit == HttpFrameEvent::HeaderSize)
         WRITE_LOG(g_printerLog, QStringLiteral("http连接头部过大，远程端口:%1，已接收:%2字节，关闭连接")
@@ -213,7 +235,7 @@ void CMainApp::logLimitExceeded(quint16 nPort, const HttpFrameEvent &event)
                                     .arg(event.nValue));
 }
 
-void CMainApp::sendResponse(QTcpSocket *pSocket, const QString &strReply)
+void CHttpServer::sendResponse(QTcpSocket *pSocket, const QString &strReply)
 {
     const QByteArray baMessage = buildReply(strReply);
     const auto it = mapConnections.find(pSocket);
@@ -222,7 +244,7 @@ void CMainApp::sendResponse(QTcpSocket *pSocket, const QString &strReply)
     it->lstSend.append(baMessage);
     if (it->lstSend.size() != 1)
         return;
-    connect(pSocket, &QTcpSocket::bytesWritten, this, &CMainApp::onBytesWritten);
+    connect(pSocket, &QTcpSocket::bytesWritten, this, &CHttpServer::onBytesWritten);
     it->nSent = 0;
     const qint64 nWritten = pSocket->write(baMessage);
     if (nWritten <= 0)
@@ -231,7 +253,7 @@ void CMainApp::sendResponse(QTcpSocket *pSocket, const QString &strReply)
         it->nSent = static_cast<quint32>(nWritten);
 }
 
-void CMainApp::onBytesWritten(qint64 nBytesWritten)
+void CHttpServer::onBytesWritten(qint64 nBytesWritten)
 {
     Q_UNUSED(nBytesWritten);
     QTcpSocket *pSocket = qobject_cast<QTcpSocket *>(sender());
@@ -260,5 +282,5 @@ void CMainApp::onBytesWritten(qint64 nBytesWritten)
             it->nSent = static_cast<quint32>(nWritten);
         return;
     }
-    disconnect(pSocket, &QTcpSocket::bytesWritten, this, &CMainApp::onBytesWritten);
+    disconnect(pSocket, &QTcpSocket::bytesWritten, this, &CHttpServer::onBytesWritten);
 }

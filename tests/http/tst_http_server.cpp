@@ -1,17 +1,18 @@
-// The HTTP slots of an in-process application object, driven through a real loopback socket;
+// The HTTP server with a handler that refuses every command, driven through a real loopback socket;
 // log lines are read from the channel's pending queue (its writer thread is not running here).
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QtTest>
 
-#include "common/AppTestMain.h"
 #include "common/ServiceInstance.h"
 #include "log/Log.h"
+#include "server/HttpServer.h"
 
 namespace {
-CMainApp *app()
+struct RefuseAll : IHttpRequestHandler
 {
-    return static_cast<CMainApp *>(QCoreApplication::instance());
-}
+    void handleRequest(const QByteArray &, const ReplyFunction &fnReply) override { fnReply(QStringLiteral("{\"code\":0}")); }
+};
 
 // Messages logged since nFrom, without time stamp and source position.
 QStringList messagesSince(int nFrom)
@@ -26,10 +27,13 @@ QStringList messagesSince(int nFrom)
 }
 }
 
-class TestHttpConnection : public QObject
+class TestHttpServer : public QObject
 {
     Q_OBJECT
+    RefuseAll handler;
+    CHttpServer server{&handler};
 private slots:
+    void initTestCase() { QVERIFY(server.start()); }
     void init();
     void splitRequestLogsEachStage();
     void repliesOnOneConnectionNeverDoubleDrain();
@@ -43,17 +47,17 @@ private:
         socket.connectToHost(QStringLiteral("127.0.0.1"), 12380);
         if (!socket.waitForConnected(5000))
             return false;
-        return QTest::qWaitFor([] { return app()->connectionCount() > 0; }, 5000);  // accepted by the app's loop
+        return QTest::qWaitFor([this] { return server.connectionCount() > 0; }, 5000);  // accepted by our loop
     }
 };
 
 // Sockets of the previous function are gone on the server side too, so their lines don't interleave.
-void TestHttpConnection::init()
+void TestHttpServer::init()
 {
-    QTRY_COMPARE_WITH_TIMEOUT(app()->connectionCount(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.connectionCount(), 0, 5000);
 }
 
-void TestHttpConnection::splitRequestLogsEachStage()
+void TestHttpServer::splitRequestLogsEachStage()
 {
     QTcpSocket socket;
     QVERIFY(connectTo(socket));
@@ -81,7 +85,7 @@ void TestHttpConnection::splitRequestLogsEachStage()
 
 // The progress signal is connected once per busy period: a second connection would run the
 // drain step twice and log "数据发送完" for the empty queue.
-void TestHttpConnection::repliesOnOneConnectionNeverDoubleDrain()
+void TestHttpServer::repliesOnOneConnectionNeverDoubleDrain()
 {
     QTcpSocket socket;
     QVERIFY(connectTo(socket));
@@ -97,32 +101,32 @@ void TestHttpConnection::repliesOnOneConnectionNeverDoubleDrain()
         QVERIFY2(!strMessage.contains(QStringLiteral("数据发送完")), qPrintable(strMessage));
 }
 
-void TestHttpConnection::replyForUnknownSocketIsDropped()
+void TestHttpServer::replyForUnknownSocketIsDropped()
 {
     QTcpSocket stranger;
     const int nFrom = g_printerLog.pendingLines().size();
-    app()->sendResponse(&stranger, QStringLiteral("{\"code\":200}"));
+    server.sendResponse(&stranger, QStringLiteral("{\"code\":200}"));
     QCOMPARE(messagesSince(nFrom), QStringList());
     QCOMPARE(stranger.bytesToWrite(), 0);
 }
 
-void TestHttpConnection::idleConnectionIsClosed()
+void TestHttpServer::idleConnectionIsClosed()
 {
-    app()->setHttpIdleTimeoutMs(300);
+    server.setIdleTimeoutMs(300);
     QTcpSocket socket;
     QVERIFY(connectTo(socket));
     const QString strPort = QString::number(socket.localPort());
     const int nFrom = g_printerLog.pendingLines().size();
     QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(app()->connectionCount(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.connectionCount(), 0, 5000);
     QCOMPARE(messagesSince(nFrom).value(0), QStringLiteral("http连接空闲超时，远程端口:%1，关闭连接").arg(strPort));
     QCOMPARE(messagesSince(nFrom).value(1), QStringLiteral("HTTP连接断开,port:%1").arg(strPort));
-    app()->setHttpIdleTimeoutMs(30000);
+    server.setIdleTimeoutMs(30000);
 }
 
-void TestHttpConnection::trafficKeepsConnectionOpen()
+void TestHttpServer::trafficKeepsConnectionOpen()
 {
-    app()->setHttpIdleTimeoutMs(1500);
+    server.setIdleTimeoutMs(1500);
     QTcpSocket socket;
     QVERIFY(connectTo(socket));
     QElapsedTimer timer;
@@ -136,8 +140,8 @@ void TestHttpConnection::trafficKeepsConnectionOpen()
     }
     QVERIFY(timer.elapsed() > 3000);
     QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 10000);
-    app()->setHttpIdleTimeoutMs(30000);
+    server.setIdleTimeoutMs(30000);
 }
 
-VEXA_TEST_MAIN_WITH_APP(TestHttpConnection)
-#include "tst_http_connection.moc"
+QTEST_GUILESS_MAIN(TestHttpServer)
+#include "tst_http_server.moc"
