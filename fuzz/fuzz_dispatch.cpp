@@ -1,32 +1,63 @@
-// Arbitrary command bodies to the dispatcher of the real application object in a temporary directory.
-// Runs only inside a private network namespace (fuzz/run.sh): room datagrams stay on its loopback,
-// logo downloads find no route, CUPS_SERVER points nowhere (printer queries go through the printer
-// lister's thread and find no scheduler at once; each input waits for its reply), and queued receipts go to a recording fake instead of the printer manager.
+// Arbitrary command bodies to the dispatcher over the real services in a temporary directory, with no
+// application object. Runs only inside a private network namespace (fuzz/run.sh): room datagrams stay
+// on its loopback, logo downloads find no route, CUPS_SERVER points nowhere (printer queries find no
+// scheduler at once; each input waits for its reply), and receipts go to a recording fake.
+#include <QGuiApplication>
 #include <QTemporaryDir>
 
-#include <atomic>
 #include <cstdlib>
 
-#include <QCoreApplication>
-
-#include "app/MainApp.h"
 #include "commands/CommandDispatcher.h"
+#include "commands/PrinterJson.h"
+#include "commands/PrinterList.h"
+#include "printing/FileLoader.h"
 #include "printing/PrinterQueue.h"
+#include "rooms/InformationServices.h"
+#include "update/AutoUpdate.h"
+
+namespace {
+struct Services
+{
+    QTemporaryDir dir;
+    PrinterJson store{dir.path()};
+    CPrinterQueue queue;
+    CPrinterLister lister;
+    FileLoader logos{dir.path()};
+    CAutoUpdate updater{dir.path()};
+    CInformationServices rooms{nullptr, roomOptions()};
+    CCommandDispatcher dispatcher{{&queue, &lister, &store, &rooms, &updater, &logos}};
+
+    Services()
+    {
+        queue.setPrintFunction([](PrintJob &) {});
+        queue.start();
+        lister.start();
+        rooms.start();
+    }
+    RoomServiceOptions roomOptions()
+    {
+        RoomServiceOptions options;
+        options.fnLocalIp = [] { return QStringLiteral("127.0.0.1"); };
+        options.fnBroadcastIp = [] { return QStringLiteral("127.255.255.255"); };
+        options.fnReadJson = [this](const QString &strName) { return store.readJsonFile(strName); };
+        options.fnWriteJson = [this](const QJsonObject &obj, const QString &strName) {
+            return store.writeJsonFile(obj, strName);
+        };
+        return options;
+    }
+};
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
 {
     static int nArgc = 1;
     static char szName[] = "fuzz_dispatch";
     static char *pArgv[] = {szName, nullptr};
-    static QTemporaryDir *pDir = (setenv("CUPS_SERVER", "/nonexistent/cups.sock", 1), new QTemporaryDir);
-    static CMainApp *pApp = new CMainApp(nArgc, pArgv, pDir->path());
-    static bool bStarted = (pApp->start(), true);
-    Q_UNUSED(bStarted);
-    static std::atomic<int> nPrinted{0};
-    static bool bFake = (pApp->printerQueue()->setPrintFunction([](PrintJob &) { ++nPrinted; }), true);
-    Q_UNUSED(bFake);
+    static QGuiApplication *pApp = (setenv("CUPS_SERVER", "/nonexistent/cups.sock", 1), new QGuiApplication(nArgc, pArgv));
+    static Services *pServices = new Services;
+    Q_UNUSED(pApp);
     bool bDone = false;
-    pApp->dispatcher()->dispatch(QByteArray::fromRawData(pData, int(unSize)), [&bDone](const QString &) { bDone = true; });
+    pServices->dispatcher.dispatch(QByteArray::fromRawData(pData, int(unSize)), [&bDone](const QString &) { bDone = true; });
     while (!bDone)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return 0;
