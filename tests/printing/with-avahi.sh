@@ -19,7 +19,7 @@ cleanup() {
 trap cleanup EXIT
 up() {  # what, test...: waits up to 5 s for the test to pass
   local what=$1; shift
-  for _ in $(seq 200); do eval "$@" && return 0; sleep 0.025; done
+  for _ in $(seq 200); do eval "$1" && return 0; sleep 0.025; done
   echo "with-avahi: $what did not come up:" >&2; cat "$WORK"/*.log "$WORK"/cups/log/* >&2 2>/dev/null; exit 1
 }
 
