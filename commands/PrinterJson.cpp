@@ -3,9 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 #include "log/Log.h"
+#include "platform/AtomicFile.h"
 
 PrinterJson::PrinterJson(const QString &strAppDir)
     : strAppDir(strAppDir)
@@ -37,15 +37,9 @@ QJsonObject PrinterJson::readJsonFile(const QString &strFileName, bool bReportBr
 
 bool PrinterJson::writeJsonFile(const QJsonObject &obj, const QString &strFileName)
 {
-    // Written beside the target and renamed over it: a crash or a full disk leaves the old file whole.
-    // A short write sets no error of its own, and commit() renames over a buffer that failed to flush,
-    // so the write is unbuffered and its count decides before commit().
-    const QByteArray baText = QJsonDocument(obj).toJson(QJsonDocument::Indented);
-    QSaveFile file(resolve(strFileName));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(baText) == baText.size()
-        && file.commit())
+    // Replaced whole: a crash or a full disk leaves the old file as it was.
+    if (Platform::writeFileAtomically(resolve(strFileName), QJsonDocument(obj).toJson(QJsonDocument::Indented)))
         return true;
-    file.cancelWriting();
     WRITE_LOG(g_printerLog, QStringLiteral("打印机配置写失败,%1").arg(strFileName));
     return false;
 }

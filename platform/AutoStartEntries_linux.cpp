@@ -1,9 +1,9 @@
 #include "platform/AutoStartEntries.h"
+#include "platform/AtomicFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <unistd.h>
@@ -131,12 +131,7 @@ bool writeAutostartEntry(const QString &strEntryPath, const QString &strTarget, 
     const QByteArray baEntry = QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\n%2%3\nTerminal=false\n")
                                    .arg(escapeString(strName), kExecKey, execValueForProgram(strTarget))
                                    .toUtf8();
-    // Unbuffered, so the count of write() tells whether the whole entry landed before commit() renames it.
-    QSaveFile file(strEntryPath);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(baEntry) == baEntry.size() && file.commit())
-        return true;
-    file.cancelWriting();
-    return false;
+    return writeFileAtomically(strEntryPath, baEntry);
 }
 
 int removeAutostartEntry(const QString &strEntryPath)

@@ -7,12 +7,12 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QUrl>
 
 #include "log/Log.h"
+#include "platform/AtomicFile.h"
 
 FileLoader::FileLoader(const QString &strAppDir)
     : QObject(nullptr)
@@ -100,14 +100,10 @@ void FileLoader::finishDownload(QNetworkReply *pReply, const QString &strUrl, co
 
 bool FileLoader::saveLogo(const QString &strFileName, const QByteArray &baBody)
 {
-    // Written beside its final name and renamed: the print thread takes "the file exists" for
-    // "the logo is whole". Unbuffered, so that the count of write() tells whether all of it landed.
+    // Replaced whole: the print thread takes "the file exists" for "the logo is whole".
     const QString strPath = strImageDir + QLatin1Char('/') + strFileName;
-    QSaveFile file(strPath);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(baBody) == baBody.size()
-        && file.commit())
+    if (Platform::writeFileAtomically(strPath, baBody))
         return true;
-    file.cancelWriting();
     WRITE_LOG(g_printerLog, QStringLiteral("商家logo文件写失败,%1").arg(strPath));
     return false;
 }

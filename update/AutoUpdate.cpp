@@ -7,10 +7,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSaveFile>
 #include <QUdpSocket>
 
 #include "log/Log.h"
+#include "platform/AtomicFile.h"
 #include "platform/ProcessList.h"
 
 namespace {
@@ -80,15 +80,11 @@ void CAutoUpdate::replaceFile(const QString &strSource, const QString &strDestin
 
     // Written beside the destination and renamed over it: the installed updater is either the old
     // one or the complete new one, never a torn file. It stays runnable whatever the source's mode.
-    // Unbuffered: a flush that fails inside commit() would still rename the torn file into place.
-    QSaveFile destination(strDestination);
     QFileDevice::Permissions permissions =
         QFile::exists(strDestination) ? QFile::permissions(strDestination) : source.permissions();
     permissions |= QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-    if (destination.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && destination.write(baContent) == baContent.size()
-        && destination.setPermissions(permissions) && destination.commit())
+    if (Platform::writeFileAtomically(strDestination, baContent, permissions))
         return;
-    destination.cancelWriting();
     WRITE_LOG(g_printerLog, QStringLiteral("更新程序安装失败,%1").arg(strDestination));
 }
 
