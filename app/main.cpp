@@ -45,8 +45,8 @@ int main(int argc, char *argv[])
     CMainApp app(argc, argv);
     app.start();
     CBackupFiles::initLogDir(QCoreApplication::applicationDirPath());
-    g_printerLog.start(QThread::IdlePriority);
-    g_vodLog.start(QThread::IdlePriority);
+    g_printerLog.startWriting(QStringLiteral("PrinterLog"));
+    g_vodLog.startWriting(QStringLiteral("VodLog"));
     WRITE_LOG(g_printerLog, QStringLiteral("SSL支持状态:%1").arg(QSslSocket::supportsSsl() ? 1 : 0));
 
     QSystemSemaphore semaphore(QStringLiteral("VexaPrinter"), 1, QSystemSemaphore::Open);

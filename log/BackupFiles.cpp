@@ -23,8 +23,8 @@ const int kTrimAfterLines = 5000;
 // Defined before the channels so that it outlives both of them.
 QString CBackupFiles::strLogDir;
 
-CBackupFiles g_printerLog(QStringLiteral("PrinterLog"));
-CBackupFiles g_vodLog(QStringLiteral("VodLog"));
+CBackupFiles g_printerLog;
+CBackupFiles g_vodLog;
 
 CBackupFiles::CBackupFiles(const QString &strPrefix, qint64 llMaxPendingBytes)
     : QThread(nullptr)
@@ -44,6 +44,12 @@ CBackupFiles::~CBackupFiles()
         // A batch is stuck on a slow disk: the QThread object must not die under it.
         wait();
     }
+}
+
+void CBackupFiles::startWriting(const QString &strFilePrefix)
+{
+    strPrefix = strFilePrefix;  // read by the writer thread only, which starts after this
+    start(QThread::IdlePriority);
 }
 
 void CBackupFiles::initLogDir(const QString &strAppDir)

@@ -18,8 +18,11 @@ public:
     // whole, and the writer runs at idle priority: on a busy CPU the queue must not grow without end.
     static constexpr qint64 kMaxPendingBytes = 64 * 1024 * 1024;
 
-    explicit CBackupFiles(const QString &strPrefix, qint64 llMaxPendingBytes = kMaxPendingBytes);
+    explicit CBackupFiles(const QString &strPrefix = QString(), qint64 llMaxPendingBytes = kMaxPendingBytes);
     ~CBackupFiles() override;
+
+    // Names the files "<strFilePrefix>_yyyy-MM-dd.log" and starts the writer at idle priority.
+    void startWriting(const QString &strFilePrefix);
 
     static void initLogDir(const QString &strAppDir);
     static QString logDir();
@@ -65,5 +68,7 @@ private:
     static QString strLogDir;
 };
 
+// The two channels every module writes to: the general log, and the set-top boxes' status lines.
+// Their file names are the application's to give (startWriting).
 extern CBackupFiles g_printerLog;
 extern CBackupFiles g_vodLog;
