@@ -38,7 +38,7 @@ private slots:
         });
         for (const char *pContent : {"first", "second", "third", "fourth"})
             add(*pQueue, QString::fromLatin1(pContent));
-        pQueue->start(QThread::IdlePriority);
+        pQueue->start();  // normal priority: an idle-priority worker may starve while other tests run
         semRelease.release(2);
         QVERIFY(semStarted.tryAcquire(3, 5000));  // "third" is in print
         std::thread releaser([&semRelease] { QThread::msleep(300); semRelease.release(); });
@@ -66,7 +66,7 @@ private slots:
         CPrinterQueue queue;
         queue.setPrintFunction([&](PrintJob &job) { llWaitedMs = QDateTime::currentMSecsSinceEpoch() - job.llQueuedMs; });
         add(queue, QStringLiteral("x"), strLogo);
-        queue.start(QThread::IdlePriority);
+        queue.start();
         QTRY_VERIFY2_WITH_TIMEOUT(llWaitedMs >= nWaitMs && llWaitedMs < nWaitMs + 800, qPrintable(QString::number(llWaitedMs)), 5000);
         const QString strLine = QStringLiteral("打印机等待获取商家logo文件超时，现直接打印(%1)").arg(strLogo);
         QCOMPARE(g_printerLog.pendingLines().filter(strLine).size(), int(nWaitMs >= 1500));
