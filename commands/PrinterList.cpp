@@ -30,11 +30,10 @@ CPrinterLister::CPrinterLister(QObject *pParent)
     : QObject(pParent)
 {
     qRegisterMetaType<Platform::PrinterListing>();
-    CPrinterListWorker *pWorker = new CPrinterListWorker;
+    pWorker = std::make_unique<CPrinterListWorker>();
     pWorker->moveToThread(&threadWorker);
-    connect(&threadWorker, &QThread::finished, pWorker, &QObject::deleteLater);
-    connect(this, &CPrinterLister::listRequested, pWorker, &CPrinterListWorker::onListRequested);
-    connect(pWorker, &CPrinterListWorker::listed, this, &CPrinterLister::onListed);
+    connect(this, &CPrinterLister::listRequested, pWorker.get(), &CPrinterListWorker::onListRequested);
+    connect(pWorker.get(), &CPrinterListWorker::listed, this, &CPrinterLister::onListed);
     threadWorker.setObjectName(QStringLiteral("PrinterLister"));
 }
 

@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <functional>
+#include <memory>
 
 #include "platform/Printers.h"
 
@@ -57,6 +58,8 @@ private:
     static void answerUnanswered(const AnswerFunction &fnAnswer);
 
     QThread threadWorker;
+    // Lives on threadWorker; deleted once the destructor has waited for that thread to end.
+    std::unique_ptr<CPrinterListWorker> pWorker;
     QList<Waiter> lstWaiters;  // answered by the look-up in flight
     bool bListing = false;
     quint64 ullNextId = 1;

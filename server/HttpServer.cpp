@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 
 #include "log/Log.h"
 #include "server/HttpRequestParser.h"
@@ -69,11 +70,10 @@ void CHttpServer::close()
 
 void CHttpServer::onNewConnection(int nSocketDescriptor)
 {
-    QTcpSocket *pSocket = new QTcpSocket(this);
-    if (!pSocket->setSocketDescriptor(nSocketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
-        delete pSocket;
+    auto pAdopted = std::make_unique<QTcpSocket>(this);
+    if (!pAdopted->setSocketDescriptor(nSocketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite))
         return;
-    }
+    QTcpSocket *pSocket = pAdopted.release();  // a child of the server from here on
     // Qt drops socket options set before a descriptor is adopted, so both go here.
     pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     pSocket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
