@@ -82,8 +82,10 @@ def start_service(folder):
 def printed(marker, since):
     """The text and fonts of the first PDF written since `since` whose text holds the marker."""
     for path in (os.path.join(PDF_DIR, name) for name in os.listdir(PDF_DIR) if name.endswith('.pdf')):
+        if os.path.getmtime(path) < since - 1:
+            continue  # the queue's folder keeps every earlier run's PDFs: read only the new ones
         text = subprocess.run(['pdftotext', path, '-'], capture_output=True, text=True).stdout
-        if os.path.getmtime(path) >= since - 1 and marker in text:
+        if marker in text:
             return text + subprocess.run(['pdffonts', path], capture_output=True, text=True).stdout
 
 
