@@ -1,15 +1,11 @@
 #pragma once
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "app/MainApp.h"
 #include "commands/CommandDispatcher.h"
 
-inline CMainApp *mainApp()
-{
-    return static_cast<CMainApp *>(QCoreApplication::instance());
-}
+inline CMainApp *mainApp() { return static_cast<CMainApp *>(QCoreApplication::instance()); }
 
 // A command's reply, waited for (printer queries answer within the lister's bound).
 inline QString dispatchAndWait(const QByteArray &baBody)
@@ -20,8 +16,7 @@ inline QString dispatchAndWait(const QByteArray &baBody)
     return QTest::qWaitFor([&] { return bDone; }, 30000) ? strReply : QStringLiteral("(no reply)");
 }
 
-// For tests that need the real application object: it is the QApplication of the test process,
-// started, with its files in a fresh temporary directory (tests run in their own network namespace).
+// The real application object as the test's QApplication: started, its files in a fresh temporary directory.
 #define VEXA_TEST_MAIN_WITH_APP(TestClass)                                    \
     int main(int argc, char *argv[])                                          \
     {                                                                         \

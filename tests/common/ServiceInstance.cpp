@@ -1,28 +1,24 @@
 #include "common/ServiceInstance.h"
 
 #include <QDate>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTcpSocket>
 #include <QThread>
 
 #include <climits>
 
+template <typename Check> static bool pollFor(int nTimeoutMs, Check check)
+{
+    bool bDone = false;
+    for (const QDeadlineTimer deadline(nTimeoutMs); !(bDone = check()) && !deadline.hasExpired();)
+        QThread::msleep(50);
+    return bDone;
+}
+
 ServiceInstance::ServiceInstance()
 {
     QFile::copy(qEnvironmentVariable("VEXA_BIN"), executable());
-    QFile::setPermissions(executable(), QFile::permissions(executable()) | QFileDevice::ExeOwner);
     proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-}
-
-ServiceInstance::~ServiceInstance()
-{
-    kill();
-}
-
-QString ServiceInstance::executable() const
-{
-    return tmpDir.path() + QStringLiteral("/VexaPrinter");
 }
 
 bool ServiceInstance::start(const QStringList &lstArgs, const QProcessEnvironment &env, int nTimeoutMs)
@@ -30,56 +26,28 @@ bool ServiceInstance::start(const QStringList &lstArgs, const QProcessEnvironmen
     proc.setProcessEnvironment(env);
     proc.setWorkingDirectory(tmpDir.path());
     proc.start(executable(), lstArgs);
-    if (!proc.waitForStarted(nTimeoutMs))
-        return false;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < nTimeoutMs) {
+    return proc.waitForStarted(nTimeoutMs) && pollFor(nTimeoutMs, [this] {
         QTcpSocket socket;
         socket.connectToHost(QStringLiteral("127.0.0.1"), 12380);
-        if (socket.waitForConnected(200))
-            return true;
-        if (proc.state() == QProcess::NotRunning)
-            return false;
-        QThread::msleep(50);
-    }
-    return false;
-}
-
-void ServiceInstance::kill()
-{
-    if (proc.state() != QProcess::NotRunning) {
-        proc.kill();
-        proc.waitForFinished(5000);
-    }
+        return socket.waitForConnected(200) || proc.state() == QProcess::NotRunning;
+    }) && proc.state() == QProcess::Running;
 }
 
 int ServiceInstance::waitForExit(int nTimeoutMs)
 {
-    if (proc.state() != QProcess::NotRunning && !proc.waitForFinished(nTimeoutMs))
-        return INT_MIN;
-    return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : INT_MIN;
+    const bool bEnded = proc.state() == QProcess::NotRunning || proc.waitForFinished(nTimeoutMs);
+    return bEnded && proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : INT_MIN;
 }
 
 QString ServiceInstance::readLog(const QString &strPrefix) const
 {
-    QFile file(QStringLiteral("%1/logs/%2_%3.log")
-                   .arg(tmpDir.path(), strPrefix, QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
+    QFile file(QStringLiteral("%1/logs/%2_%3.log").arg(tmpDir.path(), strPrefix, QDate::currentDate().toString(Qt::ISODate)));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 bool ServiceInstance::waitForLog(const QString &strText, int nTimeoutMs, const QString &strPrefix) const
 {
-    QElapsedTimer timer;
-    timer.start();
-    do {
-        if (readLog(strPrefix).contains(strText))
-            return true;
-        QThread::msleep(50);
-    } while (timer.elapsed() < nTimeoutMs);
-    return false;
+    return pollFor(nTimeoutMs, [&] { return readLog(strPrefix).contains(strText); });
 }
 
 QByteArray buildPost(const QByteArray &baBody)
@@ -91,21 +59,14 @@ QByteArray buildPost(const QByteArray &baBody)
 QList<QByteArray> replyBodies(const QByteArray &baStream)
 {
     QList<QByteArray> lstBodies;
-    int nPos = 0;
-    for (;;) {
-        const int nHeaderEnd = baStream.indexOf("\r\n\r\n", nPos);
-        if (nHeaderEnd < 0)
+    for (int nPos = 0, nBody; (nBody = baStream.indexOf("\r\n\r\n", nPos) + 4) >= 4;) {
+        const QByteArray baHeader = baStream.mid(nPos, nBody - nPos);
+        const int nField = baHeader.indexOf("Content-Length:");
+        const int nLength = baHeader.mid(nField + 15).split('\r').value(0).trimmed().toInt();
+        if (nField < 0 || baStream.size() < nBody + nLength)
             break;
-        const QByteArray baHeader = baStream.mid(nPos, nHeaderEnd - nPos);
-        const int nLengthPos = baHeader.indexOf("Content-Length:");
-        if (nLengthPos < 0)
-            break;
-        const int nLineEnd = baHeader.indexOf("\r\n", nLengthPos);
-        const int nLength = baHeader.mid(nLengthPos + 15, nLineEnd < 0 ? -1 : nLineEnd - nLengthPos - 15).trimmed().toInt();
-        if (baStream.size() < nHeaderEnd + 4 + nLength)
-            break;
-        lstBodies.append(baStream.mid(nHeaderEnd + 4, nLength));
-        nPos = nHeaderEnd + 4 + nLength;
+        lstBodies.append(baStream.mid(nBody, nLength));
+        nPos = nBody + nLength;
     }
     return lstBodies;
 }
@@ -114,24 +75,16 @@ QByteArray httpExchange(const QByteArray &baRequest, int nReplies, int nTimeoutM
 {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), 12380);
-    if (!socket.waitForConnected(nTimeoutMs))
-        return QByteArray();
-    socket.write(baRequest);
+    socket.write(baRequest); // sent once connected
     socket.waitForBytesWritten(nTimeoutMs);
     QByteArray baReceived;
-    QElapsedTimer timer;
-    timer.start();
-    while (replyBodies(baReceived).size() < nReplies && timer.elapsed() < nTimeoutMs) {
-        if (socket.waitForReadyRead(100))
-            baReceived += socket.readAll();
-        else if (socket.state() != QAbstractSocket::ConnectedState)
-            break;
-    }
+    for (const QDeadlineTimer deadline(nTimeoutMs); replyBodies(baReceived).size() < nReplies && !deadline.hasExpired()
+         && (socket.waitForReadyRead(100) || socket.state() == QAbstractSocket::ConnectedState);)
+        baReceived += socket.readAll();
     return baReceived;
 }
 
 QByteArray postCommand(const QByteArray &baBody, int nTimeoutMs)
 {
-    const QList<QByteArray> lstBodies = replyBodies(httpExchange(buildPost(baBody), 1, nTimeoutMs));
-    return lstBodies.isEmpty() ? QByteArray() : lstBodies.first();
+    return replyBodies(httpExchange(buildPost(baBody), 1, nTimeoutMs)).value(0);
 }

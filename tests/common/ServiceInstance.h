@@ -1,35 +1,28 @@
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
-// The real service executable, copied into a private directory (it keeps every file beside itself)
-// and started as a child process. Only for tests that run in their own network namespace.
+// The real service run as a child from a private copy (it keeps its files beside itself); network namespace only.
 class ServiceInstance
 {
 public:
     ServiceInstance();
-    ~ServiceInstance();
+    ~ServiceInstance() { kill(); }
 
     QString dir() const { return tmpDir.path(); }
-    QString executable() const;
+    QString executable() const { return tmpDir.path() + QStringLiteral("/VexaPrinter"); }
     QProcess &process() { return proc; }
 
     // Starts the service and waits until port 12380 accepts connections.
     bool start(const QStringList &lstArgs = QStringList(),
                const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(), int nTimeoutMs = 15000);
-    // Kills the service (SIGKILL) and reaps it.
-    void kill();
-    // Waits for the process to end on its own; returns its exit code or INT_MIN on time-out.
+    void kill() { proc.kill(); proc.waitForFinished(5000); } // SIGKILL, and reaped
+    // The exit code once the process ends on its own; INT_MIN on a crash or time-out.
     int waitForExit(int nTimeoutMs);
 
-    // Everything the general (or the set-top-box) channel has written so far today.
+    // Today's file of the general (or the set-top-box) channel; the writer batches every 500 ms.
     QString readLog(const QString &strPrefix = QStringLiteral("PrinterLog")) const;
-    // Waits until the log contains the text (the writer batches every 500 ms).
     bool waitForLog(const QString &strText, int nTimeoutMs = 5000,
                     const QString &strPrefix = QStringLiteral("PrinterLog")) const;
 
@@ -38,12 +31,9 @@ private:
     QProcess proc;
 };
 
-// Opens a connection to 127.0.0.1:12380, writes the bytes, and reads until nReplies complete
-// HTTP replies arrived (or the time-out passed). Returns every byte received.
+// Sends the bytes to 127.0.0.1:12380; all it got once nReplies whole replies came (or time ran out).
 QByteArray httpExchange(const QByteArray &baRequest, int nReplies = 1, int nTimeoutMs = 5000);
 // A POST as the cashier page sends it; returns the reply body (empty on failure).
 QByteArray postCommand(const QByteArray &baBody, int nTimeoutMs = 5000);
-// Builds the bytes of one POST request carrying the body.
 QByteArray buildPost(const QByteArray &baBody);
-// Splits a stream of replies into their bodies (using each Content-Length).
 QList<QByteArray> replyBodies(const QByteArray &baStream);
