@@ -43,9 +43,9 @@ private slots:
         std::thread threadA(writer, QLatin1Char('A')), threadB(writer, QLatin1Char('B'));
         threadA.join(), threadB.join();
         QTRY_COMPARE_WITH_TIMEOUT(fileLines().size(), 2000, 5000);
-        QMap<QChar, int> mapNext;
+        QMap<QString, int> mapNext;
         for (const QString &strLine : fileLines())
-            QVERIFY2(matches(strLine, QStringLiteral("线程[AB] %1 \\(tst_LogChannel.cpp:\\d+\\)").arg(mapNext[strLine.at(24)]++)), qPrintable(strLine));
+            QVERIFY2(matches(strLine, QStringLiteral("线程[AB] %1 \\(tst_LogChannel.cpp:\\d+\\)").arg(mapNext[strLine.mid(24, 1)]++)), qPrintable(strLine));
     }
 
     // Seven days (604800 s) old is kept, a second more is deleted; only this channel's log files.

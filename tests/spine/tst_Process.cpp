@@ -1,11 +1,11 @@
-// The real executable: the "quit" messenger, and one instance at a time, also after a SIGKILL. The
-// holder's marker, a one-byte System V segment, appears a little after its HTTP port opens.
+// The real executable: the "quit" messenger, and one instance at a time, also after a SIGKILL. The holder's
+// marker, a one-byte System V segment, appears a little after its HTTP port opens; markers() gives
+// "creator-pid attach-count" of each such segment in this IPC namespace.
 #include <QtNetwork>
 #include <QtTest>
 
 #include "common/ServiceInstance.h"
 
-// "creator-pid attach-count" of each one-byte shared memory segment in this IPC namespace.
 static QStringList markers()
 {
     QFile file(QStringLiteral("/proc/sysvipc/shm"));
