@@ -1,43 +1,21 @@
-// The real executable: the "quit" messenger, and one instance at a time, also after a SIGKILL.
-#include <QDir>
-#include <QNetworkDatagram>
-#include <QUdpSocket>
+// The real executable: the "quit" messenger, and one instance at a time, also after a SIGKILL. The holder's
+// marker, a one-byte System V segment, appears a little after its HTTP port opens; markers() gives
+// "creator-pid attach-count" of each such segment in this IPC namespace.
+#include <QtNetwork>
 #include <QtTest>
-
-#include <climits>
 
 #include "common/ServiceInstance.h"
 
-namespace {
-using Markers = QList<QPair<qint64, int>>;
-
-// Creator pid and attach count of each one-byte System V segment (the instance marker) of this IPC namespace.
-Markers markers()
+static QStringList markers()
 {
     QFile file(QStringLiteral("/proc/sysvipc/shm"));
-    Markers lstMarkers;
-    file.open(QIODevice::ReadOnly);
-    file.readLine();
-    while (!file.atEnd()) {
-        const QList<QByteArray> lstFields = file.readLine().simplified().split(' ');
-        if (lstFields.size() > 6 && lstFields.at(3).toInt() == 1)
-            lstMarkers.append({lstFields.at(4).toLongLong(), lstFields.at(6).toInt()});
-    }
+    QStringList lstMarkers;
+    for (const QByteArray &baLine : (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).split('\n').mid(1))
+        if (const QList<QByteArray> f = baLine.simplified().split(' '); f.size() > 6 && f.at(3) == "1")
+            lstMarkers << QString::fromLatin1(f.at(4) + ' ' + f.at(6));
     return lstMarkers;
 }
-
-bool holdsMarker(ServiceInstance &instance)
-{
-    return markers() == Markers{{instance.process().processId(), 1}};
-}
-
-int runToExit(ServiceInstance &instance, const QStringList &lstArgs = QStringList())
-{
-    QProcess proc;
-    proc.start(instance.executable(), lstArgs);
-    return proc.waitForFinished(15000) && proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : INT_MIN;
-}
-}
+static QStringList held(ServiceInstance &s, int nAttached) { return {QStringLiteral("%1 %2").arg(s.process().processId()).arg(nAttached)}; }
 
 class TestProcess : public QObject
 {
@@ -45,42 +23,29 @@ class TestProcess : public QObject
 
 private slots:
     // Any argument containing "quit" sends two close requests to the updater port and starts no service.
-    void messengerSendsTwoCloseRequests()
+    // Otherwise a second start exits with 0 and leaves the holder alone; a SIGKILL leaves the marker
+    // unattached, and the next start clears it. Only the lower-case "quit" asks to close.
+    void messengerAndOneInstance()
     {
         QUdpSocket updater;
-        QVERIFY(updater.bind(QHostAddress(QStringLiteral("127.0.0.1")), 19682));
+        QVERIFY(updater.bind(QHostAddress::LocalHost, 19682));
+        ServiceInstance second, holders[2];
         for (const char *pArg : {"quit", "noquit", "-quit"}) {
-            ServiceInstance instance;
-            QCOMPARE(runToExit(instance, {QString::fromLatin1(pArg)}), 0);
+            QCOMPARE(QProcess::execute(second.executable(), {QString::fromLatin1(pArg)}), 0);
             QList<QByteArray> lstDatagrams;
-            while (updater.hasPendingDatagrams() || updater.waitForReadyRead(200))
-                lstDatagrams.append(updater.receiveDatagram().data());
-            QCOMPARE(lstDatagrams, (QList<QByteArray>{"{\"query\":\"IsUpdated\"}", "{\"query\":\"IsUpdated\"}"}));
-            QCOMPARE(QDir(instance.dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"VexaPrinter"});
-            QVERIFY(markers().isEmpty());
+            while (updater.hasPendingDatagrams() || updater.waitForReadyRead(200)) lstDatagrams << updater.receiveDatagram().data();
+            QCOMPARE(lstDatagrams, QList<QByteArray>({"{\"query\":\"IsUpdated\"}", "{\"query\":\"IsUpdated\"}"}));
+            QVERIFY(markers().isEmpty() && QDir(second.dir()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot) == QStringList{"VexaPrinter"});
         }
-    }
-
-    // A second start exits with 0 and leaves the first alone; the marker a SIGKILL leaves behind
-    // is cleared by the next start, which then keeps others out in turn.
-    void oneInstanceAlsoAfterSigkill()
-    {
-        ServiceInstance first;
-        QVERIFY(first.start({QStringLiteral("QUIT")})); // only the lower-case word asks to close
-        QTRY_VERIFY_WITH_TIMEOUT(holdsMarker(first), 10000);
-        ServiceInstance second;
-        QCOMPARE(runToExit(second), 0);
-        QCOMPARE(first.process().state(), QProcess::Running);
-        QVERIFY(holdsMarker(first));
-
-        const qint64 llKilledPid = first.process().processId();
-        first.kill();
-        QCOMPARE(markers(), (Markers{{llKilledPid, 0}}));
-        ServiceInstance next;
-        QVERIFY(next.start());
-        QTRY_VERIFY_WITH_TIMEOUT(holdsMarker(next), 10000);
-        QCOMPARE(runToExit(second), 0);
-        QCOMPARE(next.process().state(), QProcess::Running);
+        for (ServiceInstance &holder : holders) {
+            QVERIFY(holder.start({QStringLiteral("QUIT")}));
+            QTRY_COMPARE_WITH_TIMEOUT(markers(), held(holder, 1), 10000);
+            QCOMPARE(QProcess::execute(second.executable(), {}), 0);
+            QVERIFY(holder.process().state() == QProcess::Running && markers() == held(holder, 1));
+            const QStringList lstLeft = held(holder, 0);
+            holder.kill();
+            QCOMPARE(markers(), lstLeft);
+        }
     }
 };
 
