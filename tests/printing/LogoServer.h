@@ -12,7 +12,8 @@ struct CLogoServer : QTcpServer {
 
     bool enableTls(const QString &strDir) // openssl makes the certificate in strDir
     {
-        QProcess::execute("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-days", "1", "-keyout", strDir + "/key.pem", "-out", strDir + "/cert.pem"});
+        QProcess::execute("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-days", "1",
+                                      "-keyout", strDir + "/key.pem", "-out", strDir + "/cert.pem"});
         QFile fileKey(strDir + "/key.pem");
         tls.setLocalCertificate(QSslCertificate::fromPath(strDir + "/cert.pem").value(0));
         tls.setPrivateKey(fileKey.open(QIODevice::ReadOnly) ? QSslKey(&fileKey, QSsl::Rsa) : QSslKey());

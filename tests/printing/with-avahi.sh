@@ -37,8 +37,9 @@ if [ "${VEXA_PRIVATE_CUPSD:-}" = 1 ]; then
   C="$WORK/cups"
   mkdir -p "$C/etc/ppd" "$C/state" "$C/cache" "$C/spool/tmp" "$C/log"
   printf 'Listen %s\nBrowsing No\nDefaultShared No\nWebInterface No\n<Location />\nOrder allow,deny\nAllow all\n</Location>\n' "$C/cups.sock" >"$C/etc/cupsd.conf"
-  printf 'ServerRoot %s/etc\nStateDir %s/state\nCacheDir %s/cache\nRequestRoot %s/spool\nTempDir %s/spool/tmp\nErrorLog %s/log/error\nAccessLog %s/log/access\nPageLog %s/log/page\n' \
-    "$C" "$C" "$C" "$C" "$C" "$C" "$C" "$C" >"$C/etc/cups-files.conf"
+  printf 'ServerRoot %s/etc\nStateDir %s/state\nCacheDir %s/cache\nRequestRoot %s/spool\nTempDir %s/spool/tmp\n' \
+    "$C" "$C" "$C" "$C" "$C" >"$C/etc/cups-files.conf"
+  printf 'ErrorLog %s/log/error\nAccessLog %s/log/access\nPageLog %s/log/page\n' "$C" "$C" "$C" >>"$C/etc/cups-files.conf"
   printf '<DefaultPrinter HungQueue>\nDeviceURI socket://127.0.0.1:9\nState Idle\nAccepting Yes\n</DefaultPrinter>\n' >"$C/etc/printers.conf"
   cupsd -f -c "$C/etc/cupsd.conf" -s "$C/etc/cups-files.conf" >"$C/log/stdout" 2>&1 & PIDS+=($!)
   export VEXA_CUPSD_PID=$! VEXA_CUPSD_SOCKET="$C/cups.sock"
