@@ -1,7 +1,5 @@
 #include "PdfOutput.h"
-
 #include <QDir>
-
 #include "platform/Printers.h"
 
 QString PdfOutput::queueName() { return qEnvironmentVariable("VEXA_PDF_QUEUE", QStringLiteral("VexaPDF")); }
@@ -9,10 +7,8 @@ QString PdfOutput::outputDir() { return qEnvironmentVariable("VEXA_PDF_DIR", QSt
 
 QString PdfOutput::whyNotReady()
 {
-    for (const Platform::PrinterFacts &facts : Platform::installedPrinters()) {
+    for (const Platform::PrinterFacts &facts : Platform::installedPrinters())
         if (facts.strName == queueName() && facts.bDefault)
-            return QDir(outputDir()).exists() ? QString() : QStringLiteral("no cups-pdf output directory %1").arg(outputDir());
-    }
-    return QStringLiteral("cupsd with the default queue %1 is not available; run scripts/test-services.sh as root")
-        .arg(queueName());
+            return QDir(outputDir()).exists() ? QString() : "no cups-pdf output directory " + outputDir();
+    return "cupsd with the default queue " + queueName() + " is not available; run scripts/test-services.sh as root";
 }

@@ -1,6 +1,5 @@
 // The print queue's worker: order, one job at a time, quantities, the logo wait, closing mid-print.
 #include <thread>
-
 #include "common/AppTestMain.h"
 #include "log/Log.h"
 #include "printing/PrinterQueue.h"
@@ -10,39 +9,35 @@ class TestPrintQueue : public QObject
     Q_OBJECT
     QTemporaryDir dirLogos;
 
-    void add(CPrinterQueue &queue, const QString &strContent, const QString &strLogo = QStringLiteral("present.png"))
+    void add(CPrinterQueue &queue, const QString &strContent, const QString &strLogo = "present.png")
     {
-        PrintJob job;
-        job.strContent = strContent;
-        job.strLogo = strLogo.isEmpty() ? QString() : dirLogos.filePath(strLogo);
-        job.llQueuedMs = QDateTime::currentMSecsSinceEpoch();
+        PrintJob job{0, 0, 0, 0, QString(), strContent, strLogo.isEmpty() ? QString() : dirLogos.filePath(strLogo), QDateTime::currentMSecsSinceEpoch(), false};
         queue.addPrintJob(job);
     }
 
 private slots:
-    void initTestCase() { QVERIFY(QFile(dirLogos.filePath(QStringLiteral("present.png"))).open(QIODevice::WriteOnly)); }
+    void initTestCase() { QVERIFY(QFile(dirLogos.filePath("present.png")).open(QIODevice::WriteOnly)); }
 
     void printsInOrderOneAtATimeUntilClosed()
     {
-        // Quantities and each print's start (+) and end (-); written while the test waits, read after the join.
-        QStringList lstEvents;
+        QStringList lstEvents; // quantities and each print's start (+) and end (-); read after the join
         QSemaphore semStarted, semRelease;
         auto pQueue = std::make_unique<CPrinterQueue>();
         connect(pQueue.get(), &CPrinterQueue::quantityChanged, this, [&](int n) { lstEvents << QString::number(n); }, Qt::DirectConnection);
-        const auto releaseOnFailure = qScopeGuard([&semRelease] { semRelease.release(10); });  // before the queue goes
+        const auto releaseOnFailure = qScopeGuard([&semRelease] { semRelease.release(10); }); // before the queue goes
         pQueue->setPrintFunction([&](PrintJob &job) {
-            lstEvents << QLatin1Char('+') + job.strContent;
+            lstEvents << '+' + job.strContent;
             semStarted.release();
             semRelease.acquire();
-            lstEvents << QLatin1Char('-') + job.strContent;
+            lstEvents << '-' + job.strContent;
         });
         for (const char *pContent : {"first", "second", "third", "fourth"})
-            add(*pQueue, QString::fromLatin1(pContent));
-        pQueue->start();  // normal priority: an idle-priority worker may starve while other tests run
+            add(*pQueue, pContent);
+        pQueue->start(); // normal priority: an idle-priority worker may starve while other tests run
         semRelease.release(2);
-        QVERIFY(semStarted.tryAcquire(3, 5000));  // "third" is in print
+        QVERIFY(semStarted.tryAcquire(3, 5000)); // "third" is in print
         std::thread releaser([&semRelease] { QThread::msleep(300); semRelease.release(); });
-        pQueue.reset();  // finishes "third", drops "fourth"
+        pQueue.reset(); // finishes "third", drops "fourth"
         releaser.join();
         QCOMPARE(lstEvents.join(' '), QStringLiteral("1 2 3 4 +first -first 3 +second -second 2 +third -third 1"));
     }
@@ -50,7 +45,7 @@ private slots:
     void logoWait_data()
     {
         QTest::addColumn<QString>("strLogo");
-        QTest::addColumn<int>("nWaitMs");  // for the logo file; 1500: gave up, printed without it and said so
+        QTest::addColumn<int>("nWaitMs"); // for the logo file; 1500: gave up, printed without it and said so
         QTest::newRow("logo there") << "present.png" << 0;
         QTest::newRow("logo arrives late") << "late.png" << 700;
         QTest::newRow("logo never arrives") << "never.png" << 1500;
@@ -65,7 +60,7 @@ private slots:
         std::atomic<qint64> llWaitedMs{-1};
         CPrinterQueue queue;
         queue.setPrintFunction([&](PrintJob &job) { llWaitedMs = QDateTime::currentMSecsSinceEpoch() - job.llQueuedMs; });
-        add(queue, QStringLiteral("x"), strLogo);
+        add(queue, "x", strLogo);
         queue.start();
         QTRY_VERIFY2_WITH_TIMEOUT(llWaitedMs >= nWaitMs && llWaitedMs < nWaitMs + 800, qPrintable(QString::number(llWaitedMs)), 5000);
         const QString strLine = QStringLiteral("打印机等待获取商家logo文件超时，现直接打印(%1)").arg(strLogo);
