@@ -1,4 +1,3 @@
-// The updater in tests: notes each start in "started.log" beside itself, stays while "hold" exists (20 s at most).
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>

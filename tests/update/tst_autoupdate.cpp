@@ -6,7 +6,7 @@
 #include "update/AutoUpdate.h"
 
 namespace {
-// The stand-in as a script: its process is the shell, "Updater.exe" only its argument.
+// The stand-in updater (FakeUpdater.cpp) as a script, its process the shell: notes each start, stays while "hold" exists.
 const QByteArray kScriptUpdater = "#!/bin/sh\ndir=$(dirname \"$0\")\necho $$ >>\"$dir/started.log\"\nn=0\n"
                                   "while [ -e \"$dir/hold\" ] && [ $n -lt 1000 ]; do sleep 0.02; n=$((n + 1)); done\n";
 QByteArray readAll(const QString &strPath) { QFile file(strPath); return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(); }
@@ -44,14 +44,12 @@ private slots:
         QTRY_VERIFY(!Platform::isProcessRunning(QStringLiteral("Updater.exe"))); // the previous row's
         QFile::remove(strConf), QFile::remove(strUpdaterDir + "/started.log");
         QVERIFY(writeFile(strUpdaterDir + "/Updater.exe", fakeUpdater(""), true) && (strStored.isEmpty() || writeFile(strConf, "{" + strStored.toUtf8() + "}")));
-        CAutoUpdate *pAutoUpdate = mainApp()->autoUpdate();
-        pAutoUpdate->onUpdaterTimer(); // the application's own watch settles, so a running one means a fresh start
-        QVERIFY(!pAutoUpdate->isWatching());
+        QVERIFY((mainApp()->autoUpdate()->onUpdaterTimer(), !mainApp()->autoUpdate()->isWatching())); // settled: a running one is a fresh start
         QFETCH(QString, strRequest);
         QCOMPARE(dispatchAndWait(R"({"Msg":"UpdateConfig",)" + strRequest.toUtf8() + "}"), QStringLiteral("{\"code\":200}"));
         QCOMPARE(QFile::exists(strConf), !strExpected.isEmpty());
         QCOMPARE(QJsonDocument::fromJson(readAll(strConf)).object(), QJsonDocument::fromJson("{" + strExpected.toUtf8() + "}").object());
-        QCOMPARE(pAutoUpdate->isWatching(), bStartsUpdater);
+        QCOMPARE(mainApp()->autoUpdate()->isWatching(), bStartsUpdater);
         QTRY_COMPARE(startCount(strUpdaterDir), bStartsUpdater ? 1 : 0);
     }
 
@@ -69,8 +67,7 @@ private slots:
         autoUpdate.start();
         QTRY_COMPARE(startCount(strUpdaterDir), 1);
         QVERIFY(writeFile(strBeside, fakeUpdater("beside")) && writeFile(strNew, fakeUpdater("new")));
-        autoUpdate.onUpdaterTimer();
-        QVERIFY(autoUpdate.isWatching());
+        QVERIFY((autoUpdate.onUpdaterTimer(), autoUpdate.isWatching()));
         QCOMPARE(readAll(strInstalled), baOld);
         QFile::remove(strHold);
         QTRY_VERIFY(!QFile::exists(strNew));
@@ -97,8 +94,7 @@ private slots:
         const QString strBase = configHome.path() + "/autostart/" + QFileInfo(strSelf).baseName(), strEntry = strBase + (bRunEntry ? "-run.desktop" : ".desktop");
         bRunEntry ? mainApp()->setAutoStart(true) : void(mainApp()->setPowerBoot(true));
         QVERIFY(readAll(strEntry).contains("\nExec=\"" + (strLauncher == "executable" ? strLauncherPath : strSelf).toUtf8() + "\"\n"));
-        QVERIFY(!QFile::exists(strBase + (bRunEntry ? ".desktop" : "-run.desktop"))); // each has its own
-        QVERIFY(!bRunEntry || mainApp()->bAutoStart());
+        QVERIFY(!QFile::exists(strBase + (bRunEntry ? ".desktop" : "-run.desktop")) && (!bRunEntry || mainApp()->bAutoStart())); // each has its own
         bRunEntry ? mainApp()->setAutoStart(false) : void(mainApp()->setPowerBoot(false));
         QVERIFY(!QFile::exists(strEntry));
     }
