@@ -24,37 +24,24 @@ struct Services
     CPrinterLister lister;
     FileLoader logos{dir.path()};
     CAutoUpdate updater{dir.path()};
-    CInformationServices rooms{nullptr, roomOptions()};
+    CInformationServices rooms;  // its files go nowhere: the store is not handed to it
     CCommandDispatcher dispatcher{{&queue, &lister, &store, &rooms, &updater, &logos}};
-
-    Services()
-    {
-        queue.setPrintFunction([](PrintJob &) {});
-        queue.start();
-        lister.start();
-        rooms.start();
-    }
-    RoomServiceOptions roomOptions()
-    {
-        RoomServiceOptions options;
-        options.fnLocalIp = [] { return QStringLiteral("127.0.0.1"); };
-        options.fnBroadcastIp = [] { return QStringLiteral("127.255.255.255"); };
-        options.fnReadJson = [this](const QString &strName) { return store.readJsonFile(strName); };
-        options.fnWriteJson = [this](const QJsonObject &obj, const QString &strName) {
-            return store.writeJsonFile(obj, strName);
-        };
-        return options;
-    }
 };
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
 {
     static int nArgc = 1;
-    static char szName[] = "fuzz_dispatch";
-    static char *pArgv[] = {szName, nullptr};
+    static char *pArgv[] = {const_cast<char *>("fuzz_dispatch"), nullptr};
     static QGuiApplication *pApp = (setenv("CUPS_SERVER", "/nonexistent/cups.sock", 1), new QGuiApplication(nArgc, pArgv));
-    static Services *pServices = new Services;
+    static Services *pServices = [] {
+        auto *pNew = new Services;
+        pNew->queue.setPrintFunction([](PrintJob &) {});
+        pNew->queue.start();
+        pNew->lister.start();
+        pNew->rooms.start();
+        return pNew;
+    }();
     Q_UNUSED(pApp);
     bool bDone = false;
     pServices->dispatcher.dispatch(QByteArray::fromRawData(pData, int(unSize)), [&bDone](const QString &) { bDone = true; });
