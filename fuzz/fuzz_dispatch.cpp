@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <cstdlib>
+#include <memory>
 
 #include "commands/CommandDispatcher.h"
 #include "commands/PrinterJson.h"
@@ -34,8 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
     static int nArgc = 1;
     static char *pArgv[] = {const_cast<char *>("fuzz_dispatch"), nullptr};
     static QGuiApplication *pApp = (setenv("CUPS_SERVER", "/nonexistent/cups.sock", 1), new QGuiApplication(nArgc, pArgv));
-    static Services *pServices = [] {
-        auto *pNew = new Services;
+    // Destroyed at exit before the log channels it writes to: the print thread is stopped first.
+    static std::unique_ptr<Services> pServices = [] {
+        auto pNew = std::make_unique<Services>();
         pNew->queue.setPrintFunction([](PrintJob &) {});
         pNew->queue.start();
         pNew->lister.start();
