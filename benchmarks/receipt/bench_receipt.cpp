@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPrinter>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -176,5 +177,24 @@ int main(int argc, char *argv[])
     std::printf("%-46s median %lld ms (min %lld, max %lld, %d receipts, %s)\n", "command in -> finished PDF on cups-pdf",
                 static_cast<long long>(vecLatency[nLatency / 2]), static_cast<long long>(vecLatency.first()),
                 static_cast<long long>(vecLatency.last()), nLatency, bHttp ? "HTTP POST" : "in-process dispatch");
+
+    // The queue's own floor: the last receipt's PDF printed again with lp, through the same filters.
+    QStringList lstPdfs = pdfFiles();
+    std::sort(lstPdfs.begin(), lstPdfs.end(), [](const QString &a, const QString &b) {
+        return QFileInfo(PdfOutput::outputDir() + '/' + a).lastModified() < QFileInfo(PdfOutput::outputDir() + '/' + b).lastModified();
+    });
+    QVector<qint64> vecFloor;
+    for (int i = 0; i < 5 && !lstPdfs.isEmpty(); ++i) {
+        const QStringList lstBefore = pdfFiles();
+        QElapsedTimer timerOne;
+        timerOne.start();
+        QProcess::execute(QStringLiteral("lp"), {QStringLiteral("-d"), PdfOutput::queueName(), PdfOutput::outputDir() + '/' + lstPdfs.last()});
+        vecFloor.append(waitForNewPdf(lstBefore, timerOne, 30000));
+        QThread::msleep(300);
+    }
+    std::sort(vecFloor.begin(), vecFloor.end());
+    if (!vecFloor.isEmpty())
+        std::printf("%-46s median %lld ms (%d jobs)\n", "lp of that PDF -> finished PDF (the queue alone)",
+                    static_cast<long long>(vecFloor[vecFloor.size() / 2]), vecFloor.size());
     return 0;
 }
