@@ -15,7 +15,6 @@ if [ -z "${VEXA_BENCH_ISOLATED:-}" ]; then
 fi
 
 WORK=$(mktemp -d /tmp/vexa-profile.XXXXXX)
-export HOME=$WORK XDG_CONFIG_HOME=$WORK/.config  # the service writes an autostart entry at every start
 OUT=/tmp/vexa-callgrind.$(date +%s).out
 cleanup() { kill "${SERVICE_PID:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"; }
 trap cleanup EXIT

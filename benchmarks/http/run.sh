@@ -15,7 +15,6 @@ if [ -z "${VEXA_BENCH_ISOLATED:-}" ]; then
 fi
 
 WORK=$(mktemp -d /tmp/vexa-bench.XXXXXX)
-export HOME=$WORK XDG_CONFIG_HOME=$WORK/.config  # the service writes an autostart entry at every start
 cleanup() { kill "${SERVICE_PID:-}" "${NGINX_PID:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"; }
 trap cleanup EXIT
 

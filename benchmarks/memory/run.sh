@@ -15,7 +15,6 @@ if [ -z "${VEXA_BENCH_ISOLATED:-}" ]; then
 fi
 
 WORK=$(mktemp -d /tmp/vexa-memory.XXXXXX)
-export HOME=$WORK XDG_CONFIG_HOME=$WORK/.config  # the service writes an autostart entry at every start
 cleanup() { exec 7>&- 2>/dev/null || true; kill "${SERVICE_PID:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"; }
 trap cleanup EXIT
 ulimit -n 8192   # the service and the client each hold more than 1000 sockets

@@ -18,7 +18,6 @@ if [ -z "${VEXA_BENCH_ISOLATED:-}" ]; then
 fi
 
 WORK=$(mktemp -d /tmp/vexa-bench.XXXXXX)
-export HOME=$WORK XDG_CONFIG_HOME=$WORK/.config  # the service writes an autostart entry at every start
 cleanup() {
   kill -CONT "$VEXA_CUPSD_PID" 2>/dev/null || true
   [ -n "${SERVICE_PID:-}" ] && kill "$SERVICE_PID" 2>/dev/null || true
