@@ -5,7 +5,7 @@ BIN=$(readlink -f "${1:-$(dirname "$0")/../../build/VexaPrinter}"); MIB=${2:-200
 exec unshare --net --ipc sh -s "$BIN" "$MIB" <<'INNER'
 BIN=$1; MIB=$2
 ip link set lo up
-export HOME=$(mktemp -d) XDG_CONFIG_HOME=; export XDG_CONFIG_HOME=$HOME/.config  # the service writes an autostart entry
+export HOME=$(mktemp -d); export XDG_CONFIG_HOME=$HOME/.config  # the service writes an autostart entry
 APP=$(mktemp -d); WWW=$(mktemp -d)
 cp "$BIN" "$APP/VexaPrinter"
 head -c $((MIB * 1024 * 1024)) /dev/zero > "$WWW/big.png"

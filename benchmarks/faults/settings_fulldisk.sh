@@ -7,7 +7,7 @@ exec unshare --mount --net --ipc --propagation private sh -s "$BIN" <<'INNER'
 set -e
 BIN=$1
 ip link set lo up
-export HOME=$(mktemp -d) XDG_CONFIG_HOME=; export XDG_CONFIG_HOME=$HOME/.config  # the service writes an autostart entry
+export HOME=$(mktemp -d); export XDG_CONFIG_HOME=$HOME/.config  # the service writes an autostart entry
 APP=$(mktemp -d)
 mount -t tmpfs -o size=1m tmpfs "$APP"; cd "$APP"
 touch VexaPrinter; mount --bind "$BIN" VexaPrinter
