@@ -31,8 +31,11 @@ CInformationServices::~CInformationServices() = default;
 void CInformationServices::start()
 {
     // Other programs on the cashier PC listen on the same port, so the address is shared.
-    udpSocket.bind(QHostAddress::AnyIPv4, options.unListenPort,
-                   QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+    if (!udpSocket.bind(QHostAddress::AnyIPv4, options.unListenPort,
+                        QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
+        WRITE_LOG(g_printerLog, QStringLiteral("UDP端口%1绑定失败：%2，收不到机顶盒状态")
+                                    .arg(options.unListenPort)
+                                    .arg(udpSocket.errorString()));
     udpSocket.joinMulticastGroup(QHostAddress(options.strStatusGroup));
     udpSocket.setSocketOption(QAbstractSocket::MulticastTtlOption, kMulticastTtl);
     udpSocket.setSocketOption(QAbstractSocket::MulticastLoopbackOption, 0);

@@ -32,7 +32,10 @@ CAutoUpdate::CAutoUpdate(const QString &strAppDir, quint16 nListenPort, quint16 
 
 void CAutoUpdate::start()
 {
-    udpSocket.bind(QHostAddress::AnyIPv4, nListenPort, QAbstractSocket::ReuseAddressHint);
+    if (!udpSocket.bind(QHostAddress::AnyIPv4, nListenPort, QAbstractSocket::ReuseAddressHint))
+        WRITE_LOG(g_printerLog, QStringLiteral("UDP端口%1绑定失败：%2，收不到升级程序的消息")
+                                    .arg(nListenPort)
+                                    .arg(udpSocket.errorString()));
     startUpdater();
 }
 
