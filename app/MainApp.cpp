@@ -70,6 +70,7 @@ CMainApp::CMainApp(int &argc, char **argv, const QString &strAppDir)
     pDispatcher = std::make_unique<CCommandDispatcher>(services);
     pRequestHandler = std::make_unique<CDispatchHandler>(pDispatcher.get());
     pHttpServer = std::make_unique<CHttpServer>(pRequestHandler.get());
+    connect(pHttpServer.get(), &CHttpServer::listenErrorChanged, this, &CMainApp::portProblemChanged);
 }
 
 CMainApp::~CMainApp() = default;
@@ -129,6 +130,17 @@ void CMainApp::setPrintQuantity(int nQuantity)
 {
     if (nPrintQuantity.exchange(nQuantity) != nQuantity)
         emit printQuantityChanged();
+}
+
+QString CMainApp::portProblem() const
+{
+    const QString strError = pHttpServer->listenError();
+    if (strError.isEmpty())
+        return QString();
+    return QStringLiteral("端口%1无法监听(%2)，收银台连不上打印控件，每%3秒重试")
+        .arg(CHttpServer::kDefaultPort)
+        .arg(strError)
+        .arg(CHttpServer::kListenRetryMs / 1000);
 }
 
 bool CMainApp::isPowerBoot() const

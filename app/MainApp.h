@@ -24,6 +24,8 @@ class CMainApp : public QApplication
     Q_OBJECT
     Q_PROPERTY(int getPrintQuantity READ getPrintQuantity WRITE setPrintQuantity NOTIFY printQuantityChanged)
     Q_PROPERTY(bool isPowerBoot READ isPowerBoot NOTIFY isPowerBootChanged)
+    // Why the cashier page cannot reach the service; empty while the HTTP port is listened on.
+    Q_PROPERTY(QString portProblem READ portProblem NOTIFY portProblemChanged)
 
 public:
     // strAppDir: where every file of the service lives; empty means the executable's directory.
@@ -44,6 +46,7 @@ public:
     // Same rule for the window and the print queue's worker: only a change is stored and signalled.
     void setPrintQuantity(int nQuantity);
     bool isPowerBoot() const;
+    QString portProblem() const;
 
     QString appDir() const { return strAppDir; }
     CPrinterQueue *printerQueue() const { return pPrinterQueue.get(); }
@@ -55,6 +58,7 @@ public:
 signals:
     void printQuantityChanged();
     void isPowerBootChanged();
+    void portProblemChanged();
 
 private:
     void scanInterfaces();

@@ -22,11 +22,10 @@ HttpFrameEvent makeEvent(HttpFrameEvent::Kind eKind, const QByteArray &baData = 
     return event;
 }
 
-HttpFrameEvent limitEvent(HttpFrameEvent::Limit eLimit, qint64 nValue, QByteArray &baRecv)
+HttpFrameEvent limitEvent(HttpFrameEvent::Limit eLimit, qint64 nValue)
 {
     HttpFrameEvent event = makeEvent(HttpFrameEvent::LimitExceeded, QByteArray(), nValue);
     event.eLimit = eLimit;
-    baRecv.clear();
     return event;
 }
 
@@ -59,46 +58,54 @@ qint32 CHttpRequestParser::contentLength(const QByteArray &baHeader)
     return bOk ? nValue : 0;
 }
 
+HttpFrameEvent CHttpRequestParser::next(qint32 &nContentLength, const QByteArray &baBuffer, int &nPos)
+{
+    const std::string_view svRest(baBuffer.constData() + nPos, size_t(baBuffer.size() - nPos));
+    if (nContentLength == 0) {
+        const size_t unSeparator = svRest.find("\r\n\r\n");
+        const int nSeparator = unSeparator == std::string_view::npos ? -1 : int(unSeparator);
+        if (headerTooLarge(nSeparator, int(svRest.size()))) {
+            nPos = baBuffer.size();
+            return limitEvent(HttpFrameEvent::HeaderSize, qint64(svRest.size()));
+        }
+        if (nSeparator < 0)
+            return makeEvent(HttpFrameEvent::HeaderIncomplete);
+        if (svRest.compare(0, 4, "POST") != 0) {
+            nPos = baBuffer.size();
+            return makeEvent(HttpFrameEvent::NotPost, QByteArray(svRest.data(), int(svRest.size())));
+        }
+        nContentLength = contentLength(QByteArray::fromRawData(svRest.data(), nSeparator));
+        if (nContentLength > kMaxBodyBytes) {
+            const qint32 nAnnounced = nContentLength;
+            nContentLength = 0;
+            nPos = baBuffer.size();
+            return limitEvent(HttpFrameEvent::BodySize, nAnnounced);
+        }
+        nPos += nSeparator + kSeparator.size();
+    }
+    if (nContentLength > baBuffer.size() - nPos)
+        return makeEvent(HttpFrameEvent::BodyIncomplete);
+    const int nBody = qMax(nContentLength, 0);
+    // A deep copy: the buffer may be a view of the caller's read buffer, and the body may outlive it.
+    const HttpFrameEvent event = makeEvent(HttpFrameEvent::Request, QByteArray(baBuffer.constData() + nPos, nBody));
+    nPos += nBody;
+    nContentLength = 0;
+    return event;
+}
+
 QList<HttpFrameEvent> CHttpRequestParser::feed(qint32 &nContentLength, QByteArray &baRecv, const QByteArray &baNew)
 {
     QList<HttpFrameEvent> lstEvents;
     baRecv.append(baNew);
-    while (!baRecv.isEmpty()) {
-        if (nContentLength == 0) {
-            const int nSeparator = findBytes(baRecv, "\r\n\r\n");
-            if (headerTooLarge(nSeparator, baRecv.size())) {
-                lstEvents.append(limitEvent(HttpFrameEvent::HeaderSize, baRecv.size(), baRecv));
-                return lstEvents;
-            }
-            if (nSeparator < 0) {
-                lstEvents.append(makeEvent(HttpFrameEvent::HeaderIncomplete));
-                return lstEvents;
-            }
-            const QByteArray baHeader = baRecv.left(nSeparator);
-            if (!baHeader.startsWith("POST")) {
-                lstEvents.append(makeEvent(HttpFrameEvent::NotPost, baRecv));
-                baRecv.clear();
-                return lstEvents;
-            }
-            nContentLength = contentLength(baHeader);
-            if (nContentLength > kMaxBodyBytes) {
-                const qint32 nAnnounced = nContentLength;
-                nContentLength = 0;
-                lstEvents.append(limitEvent(HttpFrameEvent::BodySize, nAnnounced, baRecv));
-                return lstEvents;
-            }
-            baRecv.remove(0, nSeparator + kSeparator.size());
-        }
-        if (nContentLength > baRecv.size()) {
-            lstEvents.append(makeEvent(HttpFrameEvent::BodyIncomplete));
-            return lstEvents;
-        }
-        const int nBody = qMax(nContentLength, 0);
-        lstEvents.append(makeEvent(HttpFrameEvent::Request, baRecv.left(nBody)));
-        baRecv.remove(0, nBody);
-        nContentLength = 0;
-        if (!baRecv.isEmpty())
-            lstEvents.append(makeEvent(HttpFrameEvent::NextRequest, QByteArray(), baRecv.size()));
+    int nPos = 0;
+    while (nPos < baRecv.size()) {
+        const HttpFrameEvent event = next(nContentLength, baRecv, nPos);
+        lstEvents.append(event);
+        if (event.eKind != HttpFrameEvent::Request)
+            break;
+        if (nPos < baRecv.size())
+            lstEvents.append(makeEvent(HttpFrameEvent::NextRequest, QByteArray(), baRecv.size() - nPos));
     }
+    baRecv.remove(0, nPos);
     return lstEvents;
 }

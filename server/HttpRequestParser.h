@@ -36,6 +36,12 @@ public:
     // nContentLength and baRecv are the connection's framing state (0 = a header is expected).
     static QList<HttpFrameEvent> feed(qint32 &nContentLength, QByteArray &baRecv, const QByteArray &baNew);
 
+    // One step of the same framing over baBuffer from nPos on, so a caller can stop between two
+    // requests: Request advances nPos past the request; HeaderIncomplete and BodyIncomplete leave
+    // the rest of the buffer to wait; NotPost and LimitExceeded move nPos to the end. Never
+    // returns NextRequest: bytes left after a Request are visible as nPos < size.
+    static HttpFrameEvent next(qint32 &nContentLength, const QByteArray &baBuffer, int &nPos);
+
     // Value of the first header line containing "Content-Length:"; 0 when absent or unparsable.
     static qint32 contentLength(const QByteArray &baHeader);
 };

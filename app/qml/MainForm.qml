@@ -25,15 +25,18 @@ Item {
         text: "正在运行，等待打印：" + "<font color=\"red\">" + mainwindow.getPrintQuantity
     }
 
+    // The cashier looks here: a port the page cannot reach replaces the usual hint, in red.
     Text {
         id: hintText
+        objectName: "hintText"
         anchors.top: waitingText.bottom
         anchors.topMargin: 20
         anchors.horizontalCenter: parent.horizontalCenter
-        color: "#808080"
+        width: Math.min(implicitWidth, form.width - 20)
+        color: mainwindow.portProblem === "" ? "#808080" : "red"
         font.pixelSize: 15
         elide: Text.ElideRight
-        text: "Corvel收银台打印小票必须运行Corvel打印控件"
+        text: mainwindow.portProblem === "" ? "Corvel收银台打印小票必须运行Corvel打印控件" : mainwindow.portProblem
     }
 
     CheckBox {
