@@ -16,7 +16,9 @@ namespace {
 const int kPollMs = 500;
 const int kStopWaitMs = 1000;
 const qint64 kRetentionSeconds = 604800;
-// After a pass that wrote this many lines the queue's memory is handed back to the system.
+// Once this many lines have been written and the queue has gone quiet, its memory is handed back
+// to the system. Not while lines keep coming: trimming holds the allocator's locks for
+// milliseconds, and every request waits on them.
 const int kTrimAfterLines = 5000;
 }
 
@@ -138,18 +140,21 @@ QStringList CBackupFiles::pendingLines()
 void CBackupFiles::run()
 {
     QDateTime dtNextCleanup(QDate::currentDate(), QTime(3, 0));
+    qint64 llUntrimmed = 0;
     while (!bStop) {
-        int nWritten = 0;
+        const qint64 llBefore = llUntrimmed;
         for (;;) {
             if (!takePending())
                 break;
-            nWritten += lstWriting.size();
+            llUntrimmed += lstWriting.size();
             writeBatch();
             if (bStop)
                 return;
         }
-        if (nWritten >= kTrimAfterLines)
+        if (llUntrimmed == llBefore && llUntrimmed >= kTrimAfterLines) {
             Platform::releaseFreeHeap();
+            llUntrimmed = 0;
+        }
         if (dtNextCleanup < QDateTime::currentDateTime()) {
             removeOldLogs();
             dtNextCleanup = dtNextCleanup.addDays(1);
