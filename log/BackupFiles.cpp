@@ -8,6 +8,7 @@
 
 #include "platform/HeapTrim.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -99,7 +100,7 @@ QString CBackupFiles::buildLine(const QString &strMessage, const char *pFile, in
     // inside it stays untouched.
     const QString &strTime = timeStampOfSecond(QDateTime::currentSecsSinceEpoch());
     char szLine[16];
-    const int nDigits = std::snprintf(szLine, sizeof szLine, "%d", nLine);
+    const int nDigits = int(std::to_chars(szLine, szLine + sizeof szLine, nLine).ptr - szLine);
     QString strLine;
     strLine.reserve(strTime.size() + strMessage.size() + int(std::strlen(pFile)) + nDigits + 8);
     strLine += QLatin1Char('[');
