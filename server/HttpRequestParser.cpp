@@ -1,17 +1,10 @@
 #include "server/HttpRequestParser.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace {
 const QByteArray kSeparator = QByteArrayLiteral("\r\n\r\n");
-
-// Substring search through string_view (memchr on the first byte): several times cheaper than
-// QByteArray::indexOf on the short headers every request brings.
-int findBytes(const QByteArray &baHaystack, std::string_view svNeedle)
-{
-    const size_t unPos = std::string_view(baHaystack.constData(), size_t(baHaystack.size())).find(svNeedle);
-    return unPos == std::string_view::npos ? -1 : int(unPos);
-}
 
 HttpFrameEvent makeEvent(HttpFrameEvent::Kind eKind, const QByteArray &baData = QByteArray(), qint64 nValue = 0)
 {
@@ -29,6 +22,30 @@ HttpFrameEvent limitEvent(HttpFrameEvent::Limit eLimit, qint64 nValue)
     return event;
 }
 
+bool isBlank(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The value as QByteArray::trimmed().toInt() reads it; plain digits, the usual case, without copies.
+qint32 parseLength(std::string_view svValue)
+{
+    while (!svValue.empty() && isBlank(svValue.front()))
+        svValue.remove_prefix(1);
+    while (!svValue.empty() && isBlank(svValue.back()))
+        svValue.remove_suffix(1);
+    if (!svValue.empty() && svValue.size() <= 9
+        && std::all_of(svValue.begin(), svValue.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        qint32 nValue = 0;
+        for (const char c : svValue)
+            nValue = nValue * 10 + (c - '0');
+        return nValue;
+    }
+    bool bOk = false;
+    const qint32 nValue = QByteArray(svValue.data(), int(svValue.size())).toInt(&bOk, 10);
+    return bOk ? nValue : 0;
+}
+
 // A header that has already outgrown the limit, or whose separator ends past it.
 bool headerTooLarge(int nSeparator, int nBuffered)
 {
@@ -41,21 +58,17 @@ bool headerTooLarge(int nSeparator, int nBuffered)
 qint32 CHttpRequestParser::contentLength(const QByteArray &baHeader)
 {
     // The first line holding the name is the line of its first occurrence; no line list is built.
-    const int nName = findBytes(baHeader, "Content-Length:");
-    if (nName < 0)
+    const std::string_view svHeader(baHeader.constData(), size_t(baHeader.size()));
+    const size_t unName = svHeader.find("Content-Length:");
+    if (unName == std::string_view::npos)
         return 0;
-    const int nLineStart = baHeader.lastIndexOf('\n', nName) + 1;
-    int nLineEnd = baHeader.indexOf('\n', nName);
-    if (nLineEnd < 0)
-        nLineEnd = baHeader.size();
+    const size_t unNewline = svHeader.rfind('\n', unName);
+    const size_t unLineStart = unNewline == std::string_view::npos ? 0 : unNewline + 1;
+    const size_t unLineEnd = std::min(svHeader.find('\n', unName), svHeader.size());
     // The value is the line's second ':'-separated piece, whatever precedes the name.
-    const int nColon = baHeader.indexOf(':', nLineStart);
-    int nNext = baHeader.indexOf(':', nColon + 1);
-    if (nNext < 0 || nNext > nLineEnd)
-        nNext = nLineEnd;
-    bool bOk = false;
-    const qint32 nValue = baHeader.mid(nColon + 1, nNext - nColon - 1).trimmed().toInt(&bOk, 10);
-    return bOk ? nValue : 0;
+    const size_t unColon = svHeader.find(':', unLineStart);
+    const size_t unNext = std::min(svHeader.find(':', unColon + 1), unLineEnd);
+    return parseLength(svHeader.substr(unColon + 1, unNext - unColon - 1));
 }
 
 HttpFrameEvent CHttpRequestParser::next(qint32 &nContentLength, const QByteArray &baBuffer, int &nPos)
