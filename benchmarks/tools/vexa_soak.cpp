@@ -5,6 +5,9 @@
 //                                 mixed requests (or only unit I of the mix), prints counts and rate
 //   vexa_soak hold [--conns C] [--port P]                   C idle keep-alive connections until stdin closes
 //   vexa_soak startup --exec PROGRAM [--runs N] [--port P]  exec -> port accepting, N starts, median
+//   vexa_soak flood [--requests N] [--seconds S] [--port P]
+//                                 one connection pipelines up to N GetRoomArea and never reads, for
+//                                 S seconds; a second one asks InfoData every 200 ms and times it
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -17,6 +20,8 @@
 #include <csignal>
 
 #include <chrono>
+#include <fcntl.h>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +53,7 @@ struct Options
     int nPort = 12380;
     int nOnly = -1;  // >= 0: send only that unit of the mix
     int nRuns = 10;
+    int nSeconds = 10;
     std::string strExec;
 };
 
@@ -286,6 +292,60 @@ int hold(const Options &opt)
     return 0;
 }
 
+// Milliseconds until one InfoData is answered on nFd; -1 when not within 5 s or the server closed.
+double timeProbe(int nFd)
+{
+    const auto tStart = std::chrono::steady_clock::now();
+    if (!sendAll(nFd, buildPost(kMix.front().vecBodies.front())))
+        return -1;
+    std::string strRecv, strBody;
+    char szBuf[4096];
+    while (!takeReply(strRecv, strBody)) {
+        const ssize_t nRead = recv(nFd, szBuf, sizeof szBuf, 0);  // SO_RCVTIMEO bounds the wait
+        if (nRead <= 0)
+            return -1;
+        strRecv.append(szBuf, static_cast<size_t>(nRead));
+    }
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - tStart).count();
+}
+
+int flood(const Options &opt)
+{
+    const int nFlood = connectTo(opt.nPort);
+    const int nProbe = connectTo(opt.nPort);
+    fcntl(nFlood, F_SETFL, O_NONBLOCK);
+    const timeval tvLimit{5, 0};
+    setsockopt(nProbe, SOL_SOCKET, SO_RCVTIMEO, &tvLimit, sizeof tvLimit);
+    const std::string strRequest = buildPost("{\"Msg\":\"GetRoomArea\"}");
+    long long llSent = 0, llBytes = 0, llProbes = 0;
+    size_t unPartial = 0;
+    double dMaxMs = 0;
+    const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(opt.nSeconds);
+    while (std::chrono::steady_clock::now() < tEnd) {
+        while (llSent < opt.llRequests) {  // as much as the kernel takes now
+            const ssize_t nSent = send(nFlood, strRequest.data() + unPartial, strRequest.size() - unPartial, MSG_NOSIGNAL);
+            if (nSent <= 0)
+                break;
+            llBytes += nSent;
+            unPartial += static_cast<size_t>(nSent);
+            if (unPartial == strRequest.size())
+                unPartial = 0, ++llSent;
+        }
+        const double dMs = timeProbe(nProbe);
+        if (dMs < 0) {
+            std::printf("flood: probe %lld not answered within 5 s\n", llProbes + 1);
+            return 1;
+        }
+        dMaxMs = std::max(dMaxMs, dMs), ++llProbes;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    std::printf("flood: %lld requests (%lld bytes) sent in %d s on one connection that never read; "
+                "%lld InfoData on another, slowest answered in %.1f ms\n", llSent, llBytes, opt.nSeconds, llProbes, dMaxMs);
+    close(nFlood);
+    close(nProbe);
+    return 0;
+}
+
 bool portAccepts(int nPort)
 {
     const int nFd = socket(AF_INET, SOCK_STREAM, 0);
@@ -358,6 +418,8 @@ Options parse(int argc, char **argv)
             opt.nConns = static_cast<int>(llValue);
         else if (strKey == "--port")
             opt.nPort = static_cast<int>(llValue);
+        else if (strKey == "--seconds")
+            opt.nSeconds = static_cast<int>(llValue);
         else if (strKey == "--runs")
             opt.nRuns = static_cast<int>(llValue);
         else if (strKey == "--exec")
@@ -374,10 +436,12 @@ int main(int argc, char **argv)
     const Options opt = parse(argc, argv);
     if (opt.strMode == "hold")
         return hold(opt);
+    if (opt.strMode == "flood")
+        return flood(opt);
     if (opt.strMode == "startup" && !opt.strExec.empty())
         return startup(opt);
     if (opt.strMode != "soak") {
-        std::fprintf(stderr, "usage: vexa_soak soak|hold|startup [--requests N] [--conns C] [--port P] [--only I] [--exec F --runs N]\n");
+        std::fprintf(stderr, "usage: vexa_soak soak|hold|startup|flood [--requests N] [--seconds S] [--conns C] [--port P] [--only I] [--exec F --runs N]\n");
         return 2;
     }
     std::printf("calibration (one request of each kind):\n");
