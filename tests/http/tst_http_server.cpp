@@ -1,4 +1,5 @@
 // CHttpServer alone with a stub handler over loopback sockets; log lines come from the channel's pending queue.
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -6,11 +7,15 @@
 #include "log/Log.h"
 #include "server/HttpServer.h"
 
-// Echoes each body as the reply, except "hold": that reply waits until the test sends it.
+// Echoes each body as the reply, except "hold" (that reply waits until the test sends it) and "big" (1 MiB).
 struct StubHandler : IHttpRequestHandler
 {
     QList<ReplyFunction> lstHeld;
-    void handleRequest(const QByteArray &baBody, const ReplyFunction &fnReply) override { baBody == "hold" ? lstHeld.append(fnReply) : fnReply(QString::fromUtf8(baBody)); }
+    int nBig = 0;
+    void handleRequest(const QByteArray &baBody, const ReplyFunction &fnReply) override
+    {
+        baBody == "hold" ? lstHeld.append(fnReply) : baBody == "big" ? (++nBig, fnReply(QString(1 << 20, 'x'))) : fnReply(QString::fromUtf8(baBody));
+    }
 };
 
 class TestHttpServer : public QObject
@@ -26,6 +31,8 @@ class TestHttpServer : public QObject
         socket.connectToHost(QStringLiteral("127.0.0.1"), CHttpServer::kDefaultPort);
         return socket.waitForConnected(5000) && QTest::qWaitFor([&] { return server.connectionCount() > nBefore; }, 5000);
     }
+    // Log lines from nFrom on, joined.
+    static QString loggedSince(int nFrom) { return g_printerLog.pendingLines().mid(nFrom).join('\n'); }
     // Reads into baReceived until it holds nReplies complete replies.
     static bool receive(QTcpSocket &socket, QByteArray &baReceived, int nReplies, int nTimeoutMs = 5000)
     {
@@ -76,10 +83,74 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(server.connectionCount(), 0, 5000);
         server.setIdleTimeoutMs(30000);
-        const QString strLines = g_printerLog.pendingLines().mid(nFrom).join('\n');
+        const QString strLines = loggedSince(nFrom);
         int nAt = 0;
         for (QString strLine : lstLogged << "HTTP连接断开,port:%1 (")
             QVERIFY2((nAt = strLines.indexOf(strLine.replace("%1", strPort), nAt)) >= 0, qPrintable(strLine + "\nnot after the lines before it in\n" + strLines));
+    }
+
+    // A client that pipelines large replies and never reads is not read from while they pile up;
+    // another client is served meanwhile, and the first gets every reply once it reads.
+    void neverReadingClientIsBounded()
+    {
+        QTcpSocket flood, other;
+        flood.setReadBufferSize(4096);  // our own loop must not read for it
+        QVERIFY(connectTo(flood) && connectTo(other));
+        handler.nBig = 0;
+        QByteArray baRequests;
+        for (int i = 0; i < 64; ++i)
+            baRequests += buildPost("big");
+        flood.write(baRequests);
+        QTRY_VERIFY_WITH_TIMEOUT(handler.nBig > 0, 5000);
+        QByteArray baOther;
+        other.write(buildPost("b1"));
+        QVERIFY(receive(other, baOther, 1, 1000));
+        // The kernel's buffers take a few MiB; the server itself holds about one reply.
+        QVERIFY2(handler.nBig <= 16, qPrintable(QStringLiteral("%1 replies of 1 MiB made for a client that reads none").arg(handler.nBig)));
+        const qint64 llReply = (1 << 20) + QByteArray("HTTP/1.1 200 OK\r\nAccess-Control-Allow-origin: *\r\nContent-Type:application/json\r\nContent-Length:1048576\r\n\r\n").size();
+        qint64 llRead = 0;
+        flood.setReadBufferSize(0);
+        QVERIFY(QTest::qWaitFor([&] { return (llRead += flood.readAll().size()) >= 64 * llReply; }, 20000));
+        QCOMPARE(handler.nBig, 64);
+    }
+
+    // Connections beyond the cap are closed at once with one line; those within it are served.
+    void connectionCap()
+    {
+        server.setMaxConnections(2);
+        QTcpSocket socketA, socketB, socketOver;
+        QVERIFY(connectTo(socketA) && connectTo(socketB) && socketOver.bind(QHostAddress::LocalHost));
+        const quint16 nOverPort = socketOver.localPort();
+        const int nFrom = g_printerLog.pendingLines().size();
+        socketOver.connectToHost(QStringLiteral("127.0.0.1"), CHttpServer::kDefaultPort);
+        QTRY_COMPARE_WITH_TIMEOUT(socketOver.state(), QAbstractSocket::UnconnectedState, 5000);
+        server.setMaxConnections(CHttpServer::kMaxConnections);
+        QVERIFY2(loggedSince(nFrom).contains(QStringLiteral("http连接数已达上限2，远程端口:%1，关闭连接").arg(nOverPort)), qPrintable(loggedSince(nFrom)));
+        QCOMPARE(server.connectionCount(), 2);
+        QByteArray baA;
+        socketA.write(buildPost("a1"));
+        QVERIFY(receive(socketA, baA, 1));
+    }
+
+    // A port held by another program is logged and reported, tried again every 5 s, and served once free.
+    void takenPortIsRetried()
+    {
+        QTcpServer other;
+        QVERIFY(other.listen(QHostAddress::Any, CHttpServer::kDefaultPort + 1));
+        CHttpServer late(&handler, CHttpServer::kDefaultPort + 1);
+        QSignalSpy spyError(&late, &CHttpServer::listenErrorChanged);
+        const int nFrom = g_printerLog.pendingLines().size();
+        QVERIFY(!late.start());
+        QCOMPARE(spyError.count(), 1);
+        QVERIFY2(loggedSince(nFrom).contains("HTTP端口12381监听失败：" + late.listenError() + "，每5秒重试"), qPrintable(loggedSince(nFrom)));
+        QTest::qWait(1000);
+        other.close();
+        QTRY_VERIFY_WITH_TIMEOUT(late.listenError().isEmpty(), 6000);
+        QCOMPARE(spyError.count(), 2);
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), CHttpServer::kDefaultPort + 1);
+        QByteArray baReceived;
+        QVERIFY(socket.waitForConnected(5000) && socket.write(buildPost("late")) && receive(socket, baReceived, 1));
     }
 };
 
