@@ -15,7 +15,9 @@
 #include "app/WindowContext.h"
 #include "log/Log.h"
 #include "platform/EventLoop.h"
+#include "platform/FileLimit.h"
 #include "platform/SingleInstance.h"
+#include "server/HttpServer.h"
 #include "update/AutoUpdate.h"
 
 namespace {
@@ -42,6 +44,7 @@ int main(int argc, char *argv[])
         return sendQuitRequest();
 
     Platform::selectEventDispatcher();
+    Platform::raiseOpenFileLimit(4 * CHttpServer::kMaxConnections);
     CMainApp app(argc, argv);
     app.start();
     CBackupFiles::initLogDir(QCoreApplication::applicationDirPath());

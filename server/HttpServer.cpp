@@ -62,6 +62,7 @@ CHttpServer::CHttpServer(IHttpRequestHandler *pHandler, quint16 nPort, QObject *
     , baReadBuffer(kReadChunkBytes, Qt::Uninitialized)
 {
     connect(&tcpServer, QOverload<int>::of(&CMultiTcpServer::newConnection), this, &CHttpServer::onNewConnection);
+    connect(&tcpServer, &QTcpServer::acceptError, this, &CHttpServer::onAcceptError);
     connect(&timerIdle, &QTimer::timeout, this, &CHttpServer::onIdleScan);
     setIdleTimeoutMs(nIdleMs);
     timerListenRetry.setSingleShot(true);
@@ -138,6 +139,17 @@ void CHttpServer::onNewConnection(int nSocketDescriptor)
     mapConnections.emplace(nSocketDescriptor, std::move(pConnection));
     if (!timerIdle.isActive())
         timerIdle.start();
+}
+
+// The listener stops accepting after an error such as running out of descriptors; it is given
+// another chance a second later, when connections may have closed.
+void CHttpServer::onAcceptError(QAbstractSocket::SocketError socketError)
+{
+    WRITE_LOG(g_printerLog, QStringLiteral("HTTP端口%1接受连接失败: %2 - %3，1秒后重试")
+                                .arg(nPort)
+                                .arg(int(socketError))
+                                .arg(tcpServer.errorString()));
+    QTimer::singleShot(1000, &tcpServer, &QTcpServer::resumeAccepting);
 }
 
 void CHttpServer::onIdleScan()

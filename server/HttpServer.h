@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -63,6 +64,7 @@ signals:
 private slots:
     void onNewConnection(int nSocketDescriptor);
     void onIdleScan();
+    void onAcceptError(QAbstractSocket::SocketError socketError);
 
 private:
     void onReadyRead(HttpConnection &connection);
