@@ -32,9 +32,12 @@ Item {
         anchors.top: waitingText.bottom
         anchors.topMargin: 20
         anchors.horizontalCenter: parent.horizontalCenter
-        width: Math.min(implicitWidth, form.width - 20)
+        width: form.width - 20
+        horizontalAlignment: Text.AlignHCenter
         color: mainwindow.portProblem === "" ? "#808080" : "red"
         font.pixelSize: 15
+        wrapMode: Text.Wrap
+        maximumLineCount: 2
         elide: Text.ElideRight
         text: mainwindow.portProblem === "" ? "Corvel收银台打印小票必须运行Corvel打印控件" : mainwindow.portProblem
     }
