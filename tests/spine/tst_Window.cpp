@@ -3,6 +3,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSystemTrayIcon>
+#include <QTcpServer>
 #include <QTextLayout>
 #include <QtTest>
 
@@ -11,6 +12,7 @@
 
 #include "app/MainApp.h"
 #include "app/WindowContext.h"
+#include "server/HttpServer.h"
 
 class TestWindow : public QObject
 {
@@ -57,6 +59,13 @@ private slots:
             }
         }
         QVERIFY2(nDark > 300 && nRed > 20, qPrintable(QStringLiteral("%1 dark, %2 red").arg(nDark).arg(nRed)));
+
+        // A port that another program holds is said in the hint line, in red.
+        QTcpServer other;
+        QVERIFY(other.listen(QHostAddress::Any, CHttpServer::kDefaultPort) && !pApp->httpServer()->start());
+        auto *pHint = pWindow->findChild<QQuickItem *>(QStringLiteral("hintText"));
+        QTRY_VERIFY(pHint->property("text").toString().startsWith(QStringLiteral("端口12380无法监听(")));
+        QCOMPARE(pHint->property("color").value<QColor>(), QColor(Qt::red));
 
         // The close button only hides the window; the service stays in the tray.
         QVERIFY(!pWindow->close());
