@@ -116,7 +116,7 @@ void CHttpServer::setIdleTimeoutMs(int nMs)
     timerIdle.setInterval(qMax(nMs / 10, 50));
 }
 
-HttpConnection *CHttpServer::find(int nFd) const
+HttpConnection *CHttpServer::findConnection(int nFd) const
 {
     const auto it = mapConnections.find(nFd);
     return it == mapConnections.end() ? nullptr : it->second.get();
@@ -304,7 +304,7 @@ void CHttpServer::dispatchRequest(HttpConnection &connection, const QByteArray &
 
 void CHttpServer::completeReply(int nFd, quint64 ullRequest, const QString &strReply)
 {
-    HttpConnection *pConnection = find(nFd);
+    HttpConnection *pConnection = findConnection(nFd);
     if (!pConnection)
         return;  // the connection closed meanwhile: dropped like any reply to a closed connection
     QVector<PendingReply> &vecPending = pConnection->vecPending;

@@ -85,7 +85,7 @@ private:
     void pauseReading(HttpConnection &connection);
     void resumeIfDrained(HttpConnection &connection);
     void setListenError(const QString &strError);
-    HttpConnection *find(int nFd) const;
+    HttpConnection *findConnection(int nFd) const;
 
     IHttpRequestHandler *pHandler = nullptr;
     quint16 nPort = kDefaultPort;
