@@ -4,15 +4,8 @@
 # Usage: benchmarks/http/profile.sh [requests]   (VEXA_BIN / VEXA_SOAK override the binaries)
 # Prints the top functions by self cost and by inclusive cost; the raw file is kept in /tmp.
 set -euo pipefail
-HERE=$(cd "$(dirname "$0")" && pwd)
-ROOT=$(cd "$HERE/../.." && pwd)
-BIN=${VEXA_BIN:-$ROOT/build/VexaPrinter}
-SOAK=${VEXA_SOAK:-$ROOT/build/benchmarks/vexa_soak}
+. "$(dirname "$0")/../tools/prologue.sh"
 REQUESTS=${1:-20000}
-
-if [ -z "${VEXA_BENCH_ISOLATED:-}" ]; then
-  exec env VEXA_BENCH_ISOLATED=1 "$ROOT/tests/common/run-isolated.sh" "$0" "$@"
-fi
 
 WORK=$(mktemp -d /tmp/vexa-profile.XXXXXX)
 OUT=/tmp/vexa-callgrind.$(date +%s).out

@@ -5,17 +5,10 @@
 # per cent within a minute, and back-to-back single runs compared that drift as often as the servers.
 # Usage: benchmarks/http/run.sh [seconds per round] [rounds]   (VEXA_BIN overrides the service binary)
 set -euo pipefail
-HERE=$(cd "$(dirname "$0")" && pwd)
-ROOT=$(cd "$HERE/../.." && pwd)
-BIN=${VEXA_BIN:-$ROOT/build/VexaPrinter}
+. "$(dirname "$0")/../tools/prologue.sh"
 SECONDS_PER_RUN=${1:-5}
 ROUNDS=${2:-5}
 CONNS=${CONNS:-50}
-
-# The service binds fixed ports and broadcasts: measure it inside a private network namespace.
-if [ -z "${VEXA_BENCH_ISOLATED:-}" ]; then
-  exec env VEXA_BENCH_ISOLATED=1 "$ROOT/tests/common/run-isolated.sh" "$0" "$@"
-fi
 
 WORK=$(mktemp -d /tmp/vexa-bench.XXXXXX)
 cleanup() { kill "${SERVICE_PID:-}" "${NGINX_PID:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"; }

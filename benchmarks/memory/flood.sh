@@ -3,16 +3,9 @@
 # never reads its replies, and whether another client is still answered meanwhile.
 # Usage: benchmarks/memory/flood.sh [max requests] [seconds]   (VEXA_BIN / VEXA_SOAK override the binaries)
 set -euo pipefail
-HERE=$(cd "$(dirname "$0")" && pwd)
-ROOT=$(cd "$HERE/../.." && pwd)
-BIN=${VEXA_BIN:-$ROOT/build/VexaPrinter}
-SOAK=${VEXA_SOAK:-$ROOT/build/benchmarks/vexa_soak}
+. "$(dirname "$0")/../tools/prologue.sh"
 REQUESTS=${1:-1000000}
 SECONDS_TO_FLOOD=${2:-20}
-
-if [ -z "${VEXA_BENCH_ISOLATED:-}" ]; then
-  exec env VEXA_BENCH_ISOLATED=1 "$ROOT/tests/common/run-isolated.sh" "$0" "$@"
-fi
 
 WORK=$(mktemp -d /tmp/vexa-flood.XXXXXX)
 cleanup() { kill "${SERVICE_PID:-}" "${FLOOD_PID:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"; }

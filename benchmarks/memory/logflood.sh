@@ -4,15 +4,9 @@
 # thread on a busy CPU behaves alike, only less predictably); the queued lines then stay in memory.
 # Usage: benchmarks/memory/logflood.sh [requests] [body MiB]
 set -euo pipefail
-HERE=$(cd "$(dirname "$0")" && pwd)
-ROOT=$(cd "$HERE/../.." && pwd)
-BIN=${VEXA_BIN:-$ROOT/build/VexaPrinter}
+. "$(dirname "$0")/../tools/prologue.sh"
 REQUESTS=${1:-100}
 BODY_MIB=${2:-4}
-
-if [ -z "${VEXA_BENCH_ISOLATED:-}" ]; then
-  exec env VEXA_BENCH_ISOLATED=1 "$ROOT/tests/common/run-isolated.sh" "$0" "$@"
-fi
 
 WORK=$(mktemp -d /tmp/vexa-logflood.XXXXXX)
 cleanup() { kill "${SERVICE_PID:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"; }

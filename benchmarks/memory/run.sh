@@ -3,16 +3,9 @@
 # requests (InfoData, GetRoomArea, refusals, pipelined pairs) and after the log writer drained.
 # Usage: benchmarks/memory/run.sh [requests] [idle connections]
 set -euo pipefail
-HERE=$(cd "$(dirname "$0")" && pwd)
-ROOT=$(cd "$HERE/../.." && pwd)
-BIN=${VEXA_BIN:-$ROOT/build/VexaPrinter}
-SOAK=${VEXA_SOAK:-$ROOT/build/benchmarks/vexa_soak}
+. "$(dirname "$0")/../tools/prologue.sh"
 REQUESTS=${1:-1000000}
 HELD=${2:-1000}
-
-if [ -z "${VEXA_BENCH_ISOLATED:-}" ]; then
-  exec env VEXA_BENCH_ISOLATED=1 "$ROOT/tests/common/run-isolated.sh" "$0" "$@"
-fi
 
 WORK=$(mktemp -d /tmp/vexa-memory.XXXXXX)
 cleanup() { exec 7>&- 2>/dev/null || true; kill "${SERVICE_PID:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"; }

@@ -2,14 +2,7 @@
 # Start-up time: exec of the service until port 12380 accepts a connection, median of 10 starts.
 # Usage: benchmarks/startup/run.sh [starts]   (VEXA_BIN / VEXA_SOAK override the binaries)
 set -euo pipefail
-HERE=$(cd "$(dirname "$0")" && pwd)
-ROOT=$(cd "$HERE/../.." && pwd)
-BIN=${VEXA_BIN:-$ROOT/build/VexaPrinter}
-SOAK=${VEXA_SOAK:-$ROOT/build/benchmarks/vexa_soak}
-
-if [ -z "${VEXA_BENCH_ISOLATED:-}" ]; then
-  exec env VEXA_BENCH_ISOLATED=1 "$ROOT/tests/common/run-isolated.sh" "$0" "$@"
-fi
+. "$(dirname "$0")/../tools/prologue.sh"
 
 WORK=$(mktemp -d /tmp/vexa-startup.XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
