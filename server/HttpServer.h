@@ -42,6 +42,7 @@ public:
     // kMaxUnsentBytes, so the count is capped.
     static constexpr int kMaxConnections = 1024;
     static constexpr int kListenRetryMs = 5000;
+    // One read takes this much at most: a command is a few hundred bytes, a receipt a few KiB.
     static constexpr int kReadChunkBytes = 64 * 1024;
 
     CHttpServer(IHttpRequestHandler *pHandler, quint16 nPort = kDefaultPort, QObject *pParent = nullptr);

@@ -3,7 +3,7 @@
 #include <QTcpServer>
 
 // Hands each accepted descriptor straight to CHttpServer, which adopts it
-// into a socket of its own; the base class's pending-connection queue is never used.
+// into a connection of its own (CTcpChannel); the base class's pending-connection queue is never used.
 class CMultiTcpServer : public QTcpServer
 {
     Q_OBJECT
