@@ -31,6 +31,7 @@ struct HttpConnection
     qint64 llUnsent = 0;        // bytes of lstSend not yet accepted
     qint64 llLastActiveMs = 0;  // monotonic time of the last bytes in or out, for the idle close
     bool bPaused = false;       // reading stopped until the replies have drained
+    bool bClosing = false;      // refused: ends once the replies before the refusal have gone out
     bool bClosed = false;       // closed while a call on its behalf was still running
     QVector<PendingReply> vecPending;  // dispatched requests whose replies have not been queued yet
 };

@@ -149,7 +149,10 @@ void CHttpServer::onAcceptError(QAbstractSocket::SocketError socketError)
                                 .arg(nPort)
                                 .arg(int(socketError))
                                 .arg(tcpServer.errorString()));
-    QTimer::singleShot(1000, &tcpServer, &QTcpServer::resumeAccepting);
+    QTimer::singleShot(1000, &tcpServer, [this] {
+        if (tcpServer.isListening())  // not closed meanwhile
+            tcpServer.resumeAccepting();
+    });
 }
 
 void CHttpServer::onIdleScan()
@@ -192,18 +195,24 @@ void CHttpServer::closeConnection(HttpConnection &connection)
         timerIdle.stop();
 }
 
-// Like a socket's close(): what the kernel takes at once still goes out, then the connection ends.
+// Like a socket's close(): the replies already queued still go out whole, then the connection ends.
+// Nothing more is read or answered meanwhile; the idle close bounds a peer that stops reading.
 void CHttpServer::closeAfterFlush(HttpConnection &connection)
 {
-    if (!connection.lstSend.isEmpty())
-        writeQueued(connection, false);
-    closeConnection(connection);
+    if (connection.lstSend.isEmpty()) {
+        closeConnection(connection);
+        return;
+    }
+    connection.bClosing = true;
+    connection.vecPending.clear();
+    pauseReading(connection);
 }
 
 void CHttpServer::onReadyRead(HttpConnection &connection)
 {
     connection.llLastActiveMs = monotonicMs();
-    for (;;) {
+    // A few reads per turn at most, so one fast sender cannot hold the loop from the others.
+    for (int nReads = 0; nReads < kReadsPerTurn; ++nReads) {
         const qint64 nRead = connection.channel.read(baReadBuffer.data(), baReadBuffer.size());
         if (nRead == CTcpChannel::WouldBlock)
             return;
@@ -360,6 +369,8 @@ void CHttpServer::writeQueued(HttpConnection &connection, bool bNewHead)
 
 void CHttpServer::consumeWritten(HttpConnection &connection, qint64 nWritten)
 {
+    if (nWritten > 0)
+        connection.llLastActiveMs = monotonicMs();
     connection.llUnsent -= nWritten;
     while (nWritten > 0) {
         const qint64 nHeadLeft = connection.lstSend.first().size() - qint64(connection.nSent);
@@ -375,8 +386,9 @@ void CHttpServer::consumeWritten(HttpConnection &connection, qint64 nWritten)
 
 void CHttpServer::onWritable(HttpConnection &connection)
 {
-    connection.llLastActiveMs = monotonicMs();
     writeQueued(connection, false);
+    if (connection.bClosing && connection.lstSend.isEmpty())
+        closeConnection(connection);
     resumeIfDrained(connection);
 }
 
@@ -393,7 +405,7 @@ void CHttpServer::pauseReading(HttpConnection &connection)
 
 void CHttpServer::resumeIfDrained(HttpConnection &connection)
 {
-    if (!connection.bPaused || connection.bClosed || overBounds(connection))
+    if (!connection.bPaused || connection.bClosed || connection.bClosing || overBounds(connection))
         return;
     connection.bPaused = false;
     // Requests read before the pause come first; they may fill the queue again.

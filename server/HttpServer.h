@@ -44,6 +44,7 @@ public:
     static constexpr int kListenRetryMs = 5000;
     // One read takes this much at most: a command is a few hundred bytes, a receipt a few KiB.
     static constexpr int kReadChunkBytes = 64 * 1024;
+    static constexpr int kReadsPerTurn = 4;
 
     CHttpServer(IHttpRequestHandler *pHandler, quint16 nPort = kDefaultPort, QObject *pParent = nullptr);
     ~CHttpServer() override;

@@ -114,6 +114,45 @@ private slots:
         QCOMPARE(handler.nBig, 64);
     }
 
+    // A refused request ends the connection only after the reply before it has gone out whole.
+    void refusalWaitsForEarlierReply()
+    {
+        // Small kernel buffers (in this test's own network namespace) keep most of the reply in the server.
+        const auto fnSysctl = [](const char *pName, const QByteArray &baValue = QByteArray()) {
+            QFile file(QStringLiteral("/proc/sys/net/ipv4/") + pName);
+            return file.open(baValue.isEmpty() ? QIODevice::ReadOnly : QIODevice::WriteOnly) ? (baValue.isEmpty() ? file.readAll() : QByteArray::number(file.write(baValue))) : QByteArray();
+        };
+        const QByteArray baWmem = fnSysctl("tcp_wmem"), baRmem = fnSysctl("tcp_rmem");
+        const auto restore = qScopeGuard([&] { fnSysctl("tcp_wmem", baWmem), fnSysctl("tcp_rmem", baRmem); });
+        QVERIFY(fnSysctl("tcp_wmem", "4096 16384 65536").toInt() > 0 && fnSysctl("tcp_rmem", "4096 16384 65536").toInt() > 0);
+        QTcpSocket socket;
+        socket.setReadBufferSize(4096);  // not read yet
+        QVERIFY(connectTo(socket));
+        const int nFrom = g_printerLog.pendingLines().size();
+        socket.write(buildPost("big") + "GET / HTTP/1.1\r\n\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(loggedSince(nFrom).contains("http连接不是POST请求"), 5000);
+        socket.setReadBufferSize(0);
+        QByteArray baReceived;
+        QVERIFY(receive(socket, baReceived, 1));
+        QCOMPARE(replyBodies(baReceived), QList<QByteArray>{QByteArray(1 << 20, 'x')});
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 5000);
+    }
+
+    // Bytes going out count as activity: a reply that took most of the idle time keeps the connection.
+    void replyRestartsIdleTime()
+    {
+        server.setIdleTimeoutMs(2000);
+        QTcpSocket socket;
+        QVERIFY(connectTo(socket));
+        socket.write(buildPost("hold"));
+        QTRY_COMPARE_WITH_TIMEOUT(handler.lstHeld.size(), 1, 5000);
+        QTest::qWait(1000);
+        handler.lstHeld.takeFirst()(QStringLiteral("late"));
+        QTest::qWait(1500);
+        server.setIdleTimeoutMs(30000);
+        QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    }
+
     // Connections beyond the cap are closed at once with one line; those within it are served.
     void connectionCap()
     {
