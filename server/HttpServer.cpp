@@ -343,9 +343,9 @@ void CHttpServer::sendResponse(HttpConnection &connection, const QString &strRep
 // finishes the job when it takes only part.
 void CHttpServer::writeQueued(HttpConnection &connection, bool bNewHead)
 {
-    const int nCount = qMin(connection.lstSend.size(), 16);
-    const char *apData[16];
-    qint64 anSizes[16];
+    const int nCount = qMin(connection.lstSend.size(), CTcpChannel::kMaxPieces);
+    const char *apData[CTcpChannel::kMaxPieces];
+    qint64 anSizes[CTcpChannel::kMaxPieces];
     for (int i = 0; i < nCount; ++i) {
         const int nSkip = i == 0 ? int(connection.nSent) : 0;
         apData[i] = connection.lstSend.at(i).constData() + nSkip;

@@ -31,7 +31,8 @@ public:
     // Bytes moved (> 0), or a Status.
     qint64 read(char *pBuffer, qint64 nMax);
     qint64 write(const char *pData, qint64 nSize);
-    // Gathers up to nCount pieces into one write.
+    static constexpr int kMaxPieces = 16;
+    // Gathers up to nCount pieces (at most kMaxPieces) into one write.
     qint64 writev(const char *const *ppData, const qint64 *pSizes, int nCount);
 
     // The error of the last Failed or PeerClosed result, as a socket error code and its text.

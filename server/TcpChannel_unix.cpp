@@ -66,10 +66,10 @@ qint64 CTcpChannel::write(const char *pData, qint64 nSize)
 
 qint64 CTcpChannel::writev(const char *const *ppData, const qint64 *pSizes, int nCount)
 {
-    iovec aPieces[16];
+    iovec aPieces[kMaxPieces];
     msghdr message{};
     message.msg_iov = aPieces;
-    message.msg_iovlen = size_t(qMin(nCount, 16));
+    message.msg_iovlen = size_t(qMin(nCount, kMaxPieces));
     for (size_t i = 0; i < message.msg_iovlen; ++i)
         aPieces[i] = iovec{const_cast<char *>(ppData[i]), size_t(pSizes[i])};
     return result(::sendmsg(nFd, &message, MSG_NOSIGNAL), false);
