@@ -9,16 +9,18 @@
 class QObject;
 class QSocketNotifier;
 
-// One accepted TCP connection as a bare non-blocking descriptor: reads and writes go straight to
-// the kernel, so a reply leaves in the call that produced it. A write watch exists only while
-// output waits. The descriptor is closed by close() or at destruction.
+// One accepted TCP connection as a bare non-blocking socket: reads and writes go straight to the
+// kernel, so a reply leaves in the call that produced it. A write watch exists only while output
+// waits. The socket is closed by close() or at destruction. The one file per system that knows the
+// socket calls (TcpChannel_unix.cpp, TcpChannel_win.cpp).
 class CTcpChannel
 {
 public:
     // What a read or write returned when it moved no bytes.
     enum Status { WouldBlock = 0, PeerClosed = -1, Failed = -2 };
 
-    explicit CTcpChannel(int nFd);
+    // nSocket: a descriptor on Unix, a SOCKET on Windows, as QTcpServer hands it over.
+    explicit CTcpChannel(qintptr nSocket);
     ~CTcpChannel();
     CTcpChannel(const CTcpChannel &) = delete;
     CTcpChannel &operator=(const CTcpChannel &) = delete;
@@ -26,7 +28,7 @@ public:
     // Non-blocking, no delay, keep-alive; false when the descriptor is unusable.
     bool prepare();
     quint16 peerPort() const { return nPeerPort; }
-    bool isOpen() const { return nFd >= 0; }
+    bool isOpen() const { return nSocket != -1; }
 
     // Bytes moved (> 0), or a Status.
     qint64 read(char *pBuffer, qint64 nMax);
@@ -48,9 +50,9 @@ public:
 private:
     qint64 result(qint64 nMoved, bool bReading);
 
-    int nFd = -1;
+    qintptr nSocket = -1;  // -1 is also Windows' INVALID_SOCKET
     quint16 nPeerPort = 0;
-    int nErrno = 0;
+    int nError = 0;  // errno, or the Winsock error code
     std::unique_ptr<QSocketNotifier> pReadNotifier;
     std::unique_ptr<QSocketNotifier> pWriteNotifier;  // created at the first write that had to wait
 };

@@ -12,8 +12,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-CTcpChannel::CTcpChannel(int nFd)
-    : nFd(nFd)
+CTcpChannel::CTcpChannel(qintptr nSocket)
+    : nSocket(nSocket)
 {
 }
 
@@ -24,15 +24,15 @@ CTcpChannel::~CTcpChannel()
 
 bool CTcpChannel::prepare()
 {
-    const int nFlags = ::fcntl(nFd, F_GETFL);
-    if (nFlags < 0 || ::fcntl(nFd, F_SETFL, nFlags | O_NONBLOCK) < 0)
+    const int nFlags = ::fcntl(int(nSocket), F_GETFL);
+    if (nFlags < 0 || ::fcntl(int(nSocket), F_SETFL, nFlags | O_NONBLOCK) < 0)
         return false;
     const int nOn = 1;
-    ::setsockopt(nFd, IPPROTO_TCP, TCP_NODELAY, &nOn, sizeof nOn);
-    ::setsockopt(nFd, SOL_SOCKET, SO_KEEPALIVE, &nOn, sizeof nOn);
+    ::setsockopt(int(nSocket), IPPROTO_TCP, TCP_NODELAY, &nOn, sizeof nOn);
+    ::setsockopt(int(nSocket), SOL_SOCKET, SO_KEEPALIVE, &nOn, sizeof nOn);
     sockaddr_storage address{};
     socklen_t nLength = sizeof address;
-    if (::getpeername(nFd, reinterpret_cast<sockaddr *>(&address), &nLength) < 0)
+    if (::getpeername(int(nSocket), reinterpret_cast<sockaddr *>(&address), &nLength) < 0)
         return false;
     // sin_port and sin6_port sit at the same offset.
     nPeerPort = ntohs(reinterpret_cast<const sockaddr_in &>(address).sin_port);
@@ -44,24 +44,24 @@ qint64 CTcpChannel::result(qint64 nMoved, bool bReading)
     if (nMoved > 0)
         return nMoved;
     if (nMoved == 0 && bReading) {
-        nErrno = 0;
+        nError = 0;
         return PeerClosed;
     }
     if (nMoved < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return WouldBlock;
-    nErrno = nMoved < 0 ? errno : 0;
-    return nErrno == ECONNRESET || nErrno == EPIPE ? PeerClosed : (nMoved == 0 ? WouldBlock : Failed);
+    nError = nMoved < 0 ? errno : 0;
+    return nError == ECONNRESET || nError == EPIPE ? PeerClosed : (nMoved == 0 ? WouldBlock : Failed);
 }
 
 qint64 CTcpChannel::read(char *pBuffer, qint64 nMax)
 {
-    return result(::read(nFd, pBuffer, size_t(nMax)), true);
+    return result(::read(int(nSocket), pBuffer, size_t(nMax)), true);
 }
 
 qint64 CTcpChannel::write(const char *pData, qint64 nSize)
 {
     // MSG_NOSIGNAL: a peer gone mid-write must not kill the process with SIGPIPE.
-    return result(::send(nFd, pData, size_t(nSize), MSG_NOSIGNAL), false);
+    return result(::send(int(nSocket), pData, size_t(nSize), MSG_NOSIGNAL), false);
 }
 
 qint64 CTcpChannel::writev(const char *const *ppData, const qint64 *pSizes, int nCount)
@@ -72,12 +72,12 @@ qint64 CTcpChannel::writev(const char *const *ppData, const qint64 *pSizes, int 
     message.msg_iovlen = size_t(qMin(nCount, kMaxPieces));
     for (size_t i = 0; i < message.msg_iovlen; ++i)
         aPieces[i] = iovec{const_cast<char *>(ppData[i]), size_t(pSizes[i])};
-    return result(::sendmsg(nFd, &message, MSG_NOSIGNAL), false);
+    return result(::sendmsg(int(nSocket), &message, MSG_NOSIGNAL), false);
 }
 
 int CTcpChannel::errorCode() const
 {
-    return nErrno == 0 || nErrno == ECONNRESET || nErrno == EPIPE ? QAbstractSocket::RemoteHostClosedError
+    return nError == 0 || nError == ECONNRESET || nError == EPIPE ? QAbstractSocket::RemoteHostClosedError
                                                                    : QAbstractSocket::NetworkError;
 }
 
@@ -85,40 +85,40 @@ QString CTcpChannel::errorString() const
 {
     if (errorCode() == QAbstractSocket::RemoteHostClosedError)
         return QStringLiteral("The remote host closed the connection");
-    return QString::fromLocal8Bit(std::strerror(nErrno));
+    return QString::fromLocal8Bit(std::strerror(nError));
 }
 
 void CTcpChannel::onReadable(QObject *pContext, std::function<void()> fnHandler)
 {
-    pReadNotifier = std::make_unique<QSocketNotifier>(nFd, QSocketNotifier::Read);
+    pReadNotifier = std::make_unique<QSocketNotifier>(nSocket, QSocketNotifier::Read);
     QObject::connect(pReadNotifier.get(), &QSocketNotifier::activated, pContext, std::move(fnHandler));
 }
 
 void CTcpChannel::setReading(bool bOn)
 {
-    if (pReadNotifier && nFd >= 0)
+    if (pReadNotifier && nSocket != -1)
         pReadNotifier->setEnabled(bOn);
 }
 
 void CTcpChannel::watchWritable(bool bOn, QObject *pContext, const std::function<void()> &fnHandler)
 {
     if (!pWriteNotifier && bOn) {
-        pWriteNotifier = std::make_unique<QSocketNotifier>(nFd, QSocketNotifier::Write);
+        pWriteNotifier = std::make_unique<QSocketNotifier>(nSocket, QSocketNotifier::Write);
         QObject::connect(pWriteNotifier.get(), &QSocketNotifier::activated, pContext, fnHandler);
     }
-    if (pWriteNotifier && nFd >= 0)
+    if (pWriteNotifier && nSocket != -1)
         pWriteNotifier->setEnabled(bOn);
 }
 
 void CTcpChannel::close()
 {
-    if (nFd < 0)
+    if (nSocket == -1)
         return;
     // The watches go quiet before the number can be handed to the next connection.
     if (pReadNotifier)
         pReadNotifier->setEnabled(false);
     if (pWriteNotifier)
         pWriteNotifier->setEnabled(false);
-    ::close(nFd);
-    nFd = -1;
+    ::close(int(nSocket));
+    nSocket = -1;
 }
