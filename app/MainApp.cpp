@@ -42,6 +42,8 @@ CMainApp::CMainApp(int &argc, char **argv, const QString &strAppDir)
     pStore = std::make_unique<PrinterJson>(this->strAppDir);
     PrinterJson *pJson = pStore.get();
     pAutoUpdate = std::make_unique<CAutoUpdate>(this->strAppDir);
+    // Queued: the answers leave first, and the quit comes from the event loop like the tray's.
+    connect(pAutoUpdate.get(), &CAutoUpdate::quitRequested, this, &QCoreApplication::quit, Qt::QueuedConnection);
 
     RoomServiceOptions roomOptions;
     roomOptions.fnLocalIp = [this] { return strLocalIp; };

@@ -9,8 +9,6 @@
 #include <QUdpSocket>
 #include <QUrl>
 
-#include <cstdio>
-
 #include "app/MainApp.h"
 #include "app/WindowContext.h"
 #include "log/Log.h"
@@ -24,11 +22,10 @@ namespace {
 // A second start with "quit" only asks the running instance, through its updater link, to close.
 int sendQuitRequest()
 {
-    char szBuffer[128] = {};
-    const int nLength = std::snprintf(szBuffer, 127, "{\"query\":\"%s\"}", "IsUpdated");
+    const QByteArray baRequest = CAutoUpdate::buildCloseRequest();
     QUdpSocket udpSocket;
-    udpSocket.writeDatagram(szBuffer, nLength, QHostAddress(QStringLiteral("127.0.0.1")), CAutoUpdate::kListenPort);
-    udpSocket.writeDatagram(szBuffer, nLength, QHostAddress(QStringLiteral("127.0.0.1")), CAutoUpdate::kListenPort);
+    udpSocket.writeDatagram(baRequest, QHostAddress::LocalHost, CAutoUpdate::kListenPort);
+    udpSocket.writeDatagram(baRequest, QHostAddress::LocalHost, CAutoUpdate::kListenPort);
     return 0;
 }
 

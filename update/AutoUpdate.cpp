@@ -1,6 +1,5 @@
 #include "update/AutoUpdate.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -97,6 +96,11 @@ QByteArray CAutoUpdate::buildAnswer(const QString &strQuery, const QString &strC
     return baAnswer.left(kMaxAnswerBytes);
 }
 
+QByteArray CAutoUpdate::buildCloseRequest()
+{
+    return "{\"query\":\"" + kQueryIsUpdated.toUtf8() + "\"}";
+}
+
 void CAutoUpdate::sendAnswer(const QString &strQuery)
 {
     const QByteArray baAnswer = buildAnswer(strQuery, strCheck);
@@ -126,5 +130,5 @@ void CAutoUpdate::handleDatagram(const QByteArray &baDatagram)
     if (strQuery != kQueryIsUpdated && strQuery != kQueryCloseApp)
         return;
     sendAnswer(strQuery);
-    QCoreApplication::quit();
+    emit quitRequested();
 }

@@ -31,10 +31,16 @@ public:
     static void replaceFile(const QString &strSource, const QString &strDestination);
     // The answer datagram for a query, cut to kMaxAnswerBytes.
     static QByteArray buildAnswer(const QString &strQuery, const QString &strCheck);
+    // What a second start with "quit" sends to kListenPort (twice): a close request without "time".
+    static QByteArray buildCloseRequest();
 
     QString check() const { return strCheck; }
     QString updaterExe() const { return strUpdaterExe; }
     bool isWatching() const { return timerWatch.isActive(); }
+
+signals:
+    // The updater (or a second start with "quit") asked the application to end; the answers are out.
+    void quitRequested();
 
 private slots:
     void onReadyRead();
