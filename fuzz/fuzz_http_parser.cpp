@@ -1,27 +1,20 @@
-// Request framing fed an arbitrary byte stream in pieces of 1..97 bytes, their sizes seeded by the
-// first input byte. Besides crashes and hangs: after a closing event nothing may stay buffered.
+// Request framing over an arbitrary byte stream, step by step as a connection frames it: besides
+// crashes and hangs, a closing event must consume everything that was buffered.
 #include <cstdlib>
 
 #include "server/HttpRequestParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
 {
-    if (unSize == 0)
-        return 0;
-    const QByteArray baStream = QByteArray::fromRawData(pData + 1, int(unSize - 1));
+    const QByteArray baStream = QByteArray::fromRawData(pData, int(unSize));
     qint32 nContentLength = 0;
-    QByteArray baRecv;
-    for (unsigned unSeed = static_cast<unsigned char>(pData[0]), nPos = 0; nPos < unsigned(baStream.size());) {
-        unSeed = unSeed * 1103515245u + 12345u;
-        const QByteArray baPiece = baStream.mid(int(nPos), int((unSeed >> 16) % 97) + 1);
-        nPos += unsigned(baPiece.size());
-        for (const HttpFrameEvent &event : CHttpRequestParser::feed(nContentLength, baRecv, baPiece)) {
-            const bool bClosing = event.eKind == HttpFrameEvent::NotPost || event.eKind == HttpFrameEvent::LimitExceeded;
-            if (bClosing && !baRecv.isEmpty())
-                std::abort();
-            if (bClosing)
-                return 0;
-        }
-    }
+    int nPos = 0;
+    HttpFrameEvent event;
+    do
+        event = CHttpRequestParser::next(nContentLength, baStream, nPos);
+    while (event.eKind == HttpFrameEvent::Request && nPos < baStream.size());
+    const bool bClosing = event.eKind == HttpFrameEvent::NotPost || event.eKind == HttpFrameEvent::LimitExceeded;
+    if (bClosing && nPos != baStream.size())
+        std::abort();
     return 0;
 }

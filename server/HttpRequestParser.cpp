@@ -105,20 +105,3 @@ HttpFrameEvent CHttpRequestParser::next(qint32 &nContentLength, const QByteArray
     nContentLength = 0;
     return event;
 }
-
-QList<HttpFrameEvent> CHttpRequestParser::feed(qint32 &nContentLength, QByteArray &baRecv, const QByteArray &baNew)
-{
-    QList<HttpFrameEvent> lstEvents;
-    baRecv.append(baNew);
-    int nPos = 0;
-    while (nPos < baRecv.size()) {
-        const HttpFrameEvent event = next(nContentLength, baRecv, nPos);
-        lstEvents.append(event);
-        if (event.eKind != HttpFrameEvent::Request)
-            break;
-        if (nPos < baRecv.size())
-            lstEvents.append(makeEvent(HttpFrameEvent::NextRequest, QByteArray(), baRecv.size() - nPos));
-    }
-    baRecv.remove(0, nPos);
-    return lstEvents;
-}

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 
 // One thing the framing found while consuming a connection's bytes, in stream order.
 struct HttpFrameEvent
@@ -11,7 +10,6 @@ struct HttpFrameEvent
         NotPost,           // header does not start with "POST"; baData = everything that was buffered
         BodyIncomplete,    // header consumed, body still short; the bytes wait in the buffer
         Request,           // one complete request; baData = exactly its body
-        NextRequest,       // bytes remain after a request; nValue = how many
         LimitExceeded,     // a size limit was broken; eLimit says which, nValue the size seen
     };
     enum Limit { NoLimit, HeaderSize, BodySize };
@@ -33,13 +31,10 @@ public:
     // Receipts are HTML of a few KiB that refer to their logo; 32 MiB is far past any real body.
     static constexpr qint32 kMaxBodyBytes = 32 * 1024 * 1024;
 
-    // nContentLength and baRecv are the connection's framing state (0 = a header is expected).
-    static QList<HttpFrameEvent> feed(qint32 &nContentLength, QByteArray &baRecv, const QByteArray &baNew);
-
-    // One step of the same framing over baBuffer from nPos on, so a caller can stop between two
+    // One step of the framing over baBuffer from nPos on, so a caller can stop between two
     // requests: Request advances nPos past the request; HeaderIncomplete and BodyIncomplete leave
-    // the rest of the buffer to wait; NotPost and LimitExceeded move nPos to the end. Never
-    // returns NextRequest: bytes left after a Request are visible as nPos < size.
+    // the rest of the buffer to wait; NotPost and LimitExceeded move nPos to the end. nContentLength
+    // is the connection's framing state (0 = a header is expected).
     static HttpFrameEvent next(qint32 &nContentLength, const QByteArray &baBuffer, int &nPos);
 
     // Value of the first header line containing "Content-Length:"; 0 when absent or unparsable.

@@ -56,6 +56,12 @@ QByteArray buildPost(const QByteArray &baBody)
            + QByteArray::number(baBody.size()) + "\r\n\r\n" + baBody;
 }
 
+QByteArray httpReply(const QByteArray &baBody)
+{
+    return "HTTP/1.1 200 OK\r\nAccess-Control-Allow-origin: *\r\nContent-Type:application/json\r\nContent-Length:"
+           + QByteArray::number(baBody.size()) + "\r\n\r\n" + baBody;
+}
+
 QList<QByteArray> replyBodies(const QByteArray &baStream)
 {
     QList<QByteArray> lstBodies;

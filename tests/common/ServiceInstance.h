@@ -36,4 +36,6 @@ QByteArray httpExchange(const QByteArray &baRequest, int nReplies = 1, int nTime
 // A POST as the cashier page sends it; returns the reply body (empty on failure).
 QByteArray postCommand(const QByteArray &baBody, int nTimeoutMs = 5000);
 QByteArray buildPost(const QByteArray &baBody);
+// The service's whole reply to a request answered with baBody.
+QByteArray httpReply(const QByteArray &baBody);
 QList<QByteArray> replyBodies(const QByteArray &baStream);
