@@ -95,7 +95,7 @@ void CCommandDispatcher::cmdPrint(const QJsonObject &objRequest, const ReplyFunc
         return;
     }
     PrintJob job;
-    if (strHtml.contains(QLatin1String("<img  src="))) {
+    if (hasLogoTag(strHtml)) {
         const QString strAddress = extractLogoAddress(strHtml);
         const QString strFile = services.pLogos->loadLogo(strAddress);
         job.strLogo = services.pLogos->strImageDir + QLatin1Char('/') + strFile;
