@@ -61,7 +61,7 @@ wait "$PAIRS_PID" || SOAK_OK=NO
 for part in singles pairs; do echo "  $part: $(grep -E '^(requests|FAILED)' "$WORK/$part.out" | tr '\n' ' ')"; done
 RSS_AFTER=$(rss_kib)
 WRITTEN_AT_END=$(log_lines)
-echo "right after the soak:        $(mib "$RSS_AFTER")  (peak seen $(mib "$PEAK")); every request answered alike: $SOAK_OK"
+echo "right after the soak:        $(mib "$RSS_AFTER")  (peak seen $(mib "$PEAK")); every request answered: $SOAK_OK"
 T0=$(date +%s)
 drain
 LINES_TOTAL=$(log_lines)
