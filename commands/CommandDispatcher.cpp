@@ -12,6 +12,7 @@
 #include "printing/PrintJob.h"
 #include "printing/PrinterQueue.h"
 #include "rooms/InformationServices.h"
+#include "rooms/RoomDatagrams.h"
 #include "update/AutoUpdate.h"
 #include "update/UpdaterConfig.h"
 
@@ -94,7 +95,7 @@ void CCommandDispatcher::cmdPrint(const QJsonObject &objRequest, const ReplyFunc
         return;
     }
     PrintJob job;
-    if (strHtml.contains(QLatin1String("<img  src="))) {
+    if (hasLogoTag(strHtml)) {
         const QString strAddress = extractLogoAddress(strHtml);
         const QString strFile = services.pLogos->loadLogo(strAddress);
         job.strLogo = services.pLogos->strImageDir + QLatin1Char('/') + strFile;
@@ -157,7 +158,7 @@ void CCommandDispatcher::cmdPrinterStatus(const ReplyFunction &fnReply)
 
 QString CCommandDispatcher::cmdFireAlarm(const QJsonObject &objRequest)
 {
-    qint32 nType = pickOpenClose(objRequest, 5, 6);
+    qint32 nType = pickOpenClose(objRequest, RoomDatagrams::kTypeFireAlarmOn, RoomDatagrams::kTypeFireAlarmOff);
     if (nType < 0)
         return kCode0;
     services.pRooms->sendRoomCommand(nType, QString(), 1, QString());
@@ -166,7 +167,7 @@ QString CCommandDispatcher::cmdFireAlarm(const QJsonObject &objRequest)
 
 QString CCommandDispatcher::cmdCloseRoom(const QJsonObject &objRequest)
 {
-    qint32 nType = pickOpenClose(objRequest, 3, 4);
+    qint32 nType = pickOpenClose(objRequest, RoomDatagrams::kTypeOpenRoom, RoomDatagrams::kTypeCloseRoom);
     if (nType < 0)
         return kCode0;
     services.pRooms->sendRoomCommand(nType, QString(), 0, objRequest.value(QStringLiteral("ip")).toString());

@@ -1,8 +1,17 @@
 #include "commands/ReceiptLogo.h"
 
+namespace {
+const QString kLogoTag = QStringLiteral("<img  src=");
+}
+
+bool hasLogoTag(const QString &strHtml)
+{
+    return strHtml.contains(kLogoTag);
+}
+
 QString extractLogoAddress(const QString &strHtml)
 {
-    static const QString kImageQuote = QStringLiteral("<img  src=\"");
+    static const QString kImageQuote = kLogoTag + QLatin1Char('"');
     const int nPos = strHtml.indexOf(kImageQuote);
     if (nPos < 0)
         return QString();

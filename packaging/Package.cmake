@@ -4,6 +4,7 @@
 #   /usr/share/applications/           menu entries for the program and the staff's test page
 #   /usr/share/icons/hicolor/*/apps/   the tray picture as the program's icon
 #   /usr/share/vexaprinter/testpage.html
+#   /usr/share/doc/vexaprinter/, /usr/share/man/man1/   copyright, changelog, manual page
 include(GNUInstallDirs)
 # cpack (and "make install") package what is built and never start a build of their own: the
 # package test runs cpack while other tests use the build tree. scripts/package.sh builds first.
@@ -19,6 +20,7 @@ foreach(nSize 32 48 64 128 256)
   install(FILES ${VEXA_PKG}/icons/vexaprinter-${nSize}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${nSize}x${nSize}/apps RENAME vexaprinter.png)
 endforeach()
+include(${VEXA_PKG}/DebianFiles.cmake)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vexaprinter)
@@ -30,15 +32,18 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-set(CPACK_PACKAGE_DESCRIPTION "Answers the cashier page on TCP port 12380: prints receipts on the local \
-printers, keeps paper settings per printer, relays room commands to the set-top boxes and lists the \
-online boxes. Start it from the menu entry VexaPrinter; the page /usr/share/vexaprinter/testpage.html \
-checks it from a browser.")
+# Lines of the extended description: each one becomes a line of the control file (80 columns at most).
+set(CPACK_PACKAGE_DESCRIPTION "Answers the cashier page on TCP port 12380: prints receipts on the local
+printers, keeps paper settings per printer, relays room commands to the set-top
+boxes and lists the online boxes. Start it from the menu entry VexaPrinter; the
+page /usr/share/vexaprinter/testpage.html checks it from a browser.")
 # The QML modules and the CJK font are loaded at run time, so no library scan finds them.
 set(VEXA_RUNTIME_MODULES "qml-module-qtquick2, qml-module-qtquick-window2, qml-module-qtquick-controls, \
 qml-module-qtquick-controls2, qml-module-qtquick-layouts, qml-module-qt-labs-platform, libqt5quickcontrols2-5, \
 fonts-wqy-microhei")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, xdg-utils")
+# The test page's menu entry opens the page with sensible-browser.
+string(APPEND VEXA_RUNTIME_MODULES ", sensible-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates")
 find_program(VEXA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VEXA_DPKG_SHLIBDEPS)
   # dpkg-shlibdeps adds the libraries the executable links, with their minimum versions.

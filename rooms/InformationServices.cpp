@@ -13,7 +13,6 @@
 
 namespace {
 const QString kSubtitleFile = QStringLiteral("./subtitle.conf");
-const int kSubtitleCommandType = 26;
 const int kMulticastTtl = 10;
 }
 
@@ -262,7 +261,7 @@ bool CInformationServices::processSubtitles(QVector<Subtitle> &vecList)
 
 void CInformationServices::sendSubtitle(const Subtitle &subtitle)
 {
-    qint32 nType = kSubtitleCommandType;
+    qint32 nType = RoomDatagrams::kTypeSubtitle;
     if (subtitle.accountIds.isEmpty()) {
         sendRoomCommand(nType, subtitle.remark, subtitle.time, QString());
         return;

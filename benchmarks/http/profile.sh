@@ -1,7 +1,7 @@
 #!/bin/bash
 # Where the service spends its instructions while answering "InfoData" with logging on:
 # callgrind over a fixed number of requests (the startup is not collected).
-# Usage: benchmarks/http/profile.sh [requests]   (VEXA_BIN / VEXA_SOAK override the binaries)
+# Usage: benchmarks/http/profile.sh [requests]   (VEXA_BIN overrides the binary)
 # Prints the top functions by self cost and by inclusive cost; the raw file is kept in /tmp.
 set -euo pipefail
 . "$(dirname "$0")/../tools/prologue.sh"
@@ -21,7 +21,7 @@ for _ in $(seq 600); do (exec 3<>/dev/tcp/127.0.0.1/12380) 2>/dev/null && break;
 cpu() { awk '{ print $14 + $15 }' /proc/"$SERVICE_PID"/stat; }
 last=-1; while [ "$(cpu)" != "$last" ]; do last=$(cpu); sleep 2; done
 callgrind_control -i on "$SERVICE_PID" >/dev/null
-"$SOAK" soak --only 0 --conns 50 --requests "$REQUESTS"
+"$TOOLS/soak.sh" http://127.0.0.1:12380/ 50 "$REQUESTS" InfoData
 sleep 1.5   # let the log writer take its batch: its cost belongs to the requests
 callgrind_control -d "$SERVICE_PID" >/dev/null
 kill "$SERVICE_PID"; wait "$SERVICE_PID" 2>/dev/null || true

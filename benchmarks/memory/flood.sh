@@ -1,7 +1,7 @@
 #!/bin/bash
 # Memory of the service while one client pipelines "GetRoomArea" against a 1 MiB room area and
 # never reads its replies, and whether another client is still answered meanwhile.
-# Usage: benchmarks/memory/flood.sh [max requests] [seconds]   (VEXA_BIN / VEXA_SOAK override the binaries)
+# Usage: benchmarks/memory/flood.sh [max requests] [seconds]   (VEXA_BIN overrides the binary)
 set -euo pipefail
 . "$(dirname "$0")/../tools/prologue.sh"
 REQUESTS=${1:-1000000}
@@ -29,7 +29,7 @@ sleep 2
 rss_kib() { awk '/^VmRSS/ { print $2 }' /proc/"$SERVICE_PID"/status; }
 RSS_BEFORE=$(rss_kib)
 echo "room area: $(stat -c %s "$WORK/RoomArea.json") bytes; service RSS before: $((RSS_BEFORE / 1024)) MiB"
-"$SOAK" flood --requests "$REQUESTS" --seconds "$SECONDS_TO_FLOOD" >"$WORK/flood.out" &
+python3 "$HERE/flood_client.py" "$REQUESTS" "$SECONDS_TO_FLOOD" >"$WORK/flood.out" &
 FLOOD_PID=$!
 PEAK=$RSS_BEFORE
 while kill -0 "$FLOOD_PID" 2>/dev/null && kill -0 "$SERVICE_PID" 2>/dev/null; do

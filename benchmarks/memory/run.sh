@@ -6,11 +6,12 @@ set -euo pipefail
 . "$(dirname "$0")/../tools/prologue.sh"
 REQUESTS=${1:-1000000}
 HELD=${2:-1000}
+URL=http://127.0.0.1:12380/
 
 WORK=$(mktemp -d /tmp/vexa-memory.XXXXXX)
-cleanup() { exec 7>&- 2>/dev/null || true; kill "${SERVICE_PID:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"; }
+cleanup() { kill "${HOLD_PID:-}" "${SERVICE_PID:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"; }
 trap cleanup EXIT
-ulimit -n 8192   # the service and the client each hold more than 1000 sockets
+ulimit -n 8192   # the service and wrk each hold more than 1000 sockets
 
 cp "$BIN" "$WORK/VexaPrinter"
 (cd "$WORK" && QT_QPA_PLATFORM=offscreen exec ./VexaPrinter >"$WORK/service.out" 2>&1) &
@@ -29,26 +30,35 @@ settle; drain
 RSS_IDLE=$(rss_kib)
 echo "idle after start:            $(mib "$RSS_IDLE")  (target < 60 MiB)"
 
-mkfifo "$WORK/hold"
-"$SOAK" hold --conns "$HELD" <"$WORK/hold" >"$WORK/hold.out" &
+# One wrk thread opens the connections; each sends one request, then stays open and idle until SIGINT.
+wrk -t1 -c"$HELD" -d24h -s "$TOOLS/checked.lua" "$URL" -- "$HELD" hold InfoData >"$WORK/hold.out" 2>"$WORK/hold.err" &
 HOLD_PID=$!
-exec 7>"$WORK/hold"
-for _ in $(seq 600); do grep -q holding "$WORK/hold.out" && break; sleep 0.1; done
+for _ in $(seq 600); do grep -q holding "$WORK/hold.err" && break; sleep 0.1; done
 settle
 RSS_HELD=$(rss_kib)
 echo "with $HELD idle connections: $(mib "$RSS_HELD")  = $(( (RSS_HELD - RSS_IDLE) * 1024 / HELD )) bytes per connection (target < 8192; includes their log lines still queued)"
-exec 7>&-
+kill -INT "$HOLD_PID"
 wait "$HOLD_PID"
+HOLD_PID=
 settle; drain
 RSS_BEFORE=$(rss_kib)
 echo "before the soak:             $(mib "$RSS_BEFORE")  (log lines written so far: $(log_lines))"
 
 LINES_BEFORE=$(log_lines)
-"$SOAK" soak --requests "$REQUESTS" --conns 50 | tail -1 &
-SOAK_PID=$!
+# 50 connections, every reply checked: 40 send single requests of four kinds in turn, 10 pipelined
+# pairs (wrk keeps one pipeline depth per run, hence two runs side by side).
+"$TOOLS/soak.sh" "$URL" 40 $((REQUESTS * 4 / 5)) InfoData GetRoomArea NoSuchCommand NotJson >"$WORK/singles.out" &
+SINGLES_PID=$!
+"$TOOLS/soak.sh" "$URL" 10 $((REQUESTS / 5)) InfoData+GetRoomArea >"$WORK/pairs.out" &
+PAIRS_PID=$!
 PEAK=0
-while kill -0 "$SOAK_PID" 2>/dev/null; do r=$(rss_kib); [ "$r" -gt "$PEAK" ] && PEAK=$r; sleep 1; done
-wait "$SOAK_PID" && SOAK_OK=yes || SOAK_OK=NO
+while kill -0 "$SINGLES_PID" 2>/dev/null || kill -0 "$PAIRS_PID" 2>/dev/null; do
+  r=$(rss_kib); [ "$r" -gt "$PEAK" ] && PEAK=$r; sleep 1
+done
+SOAK_OK=yes
+wait "$SINGLES_PID" || SOAK_OK=NO
+wait "$PAIRS_PID" || SOAK_OK=NO
+for part in singles pairs; do echo "  $part: $(grep -E '^(requests|FAILED)' "$WORK/$part.out" | tr '\n' ' ')"; done
 RSS_AFTER=$(rss_kib)
 WRITTEN_AT_END=$(log_lines)
 echo "right after the soak:        $(mib "$RSS_AFTER")  (peak seen $(mib "$PEAK")); every request answered: $SOAK_OK"

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Start-up time: exec of the service until port 12380 accepts a connection, median of 10 starts.
-# Usage: benchmarks/startup/run.sh [starts]   (VEXA_BIN / VEXA_SOAK override the binaries)
+# Usage: benchmarks/startup/run.sh [starts]   (VEXA_BIN overrides the binary)
 set -euo pipefail
 . "$(dirname "$0")/../tools/prologue.sh"
 
@@ -9,5 +9,5 @@ trap 'rm -rf "$WORK"' EXIT
 cp "$BIN" "$WORK/VexaPrinter"
 cd "$WORK"
 # One untimed start first, so every timed start finds the libraries in the page cache.
-QT_QPA_PLATFORM=offscreen "$SOAK" startup --exec ./VexaPrinter --runs 1 >/dev/null
-QT_QPA_PLATFORM=offscreen "$SOAK" startup --exec ./VexaPrinter --runs "${1:-10}"
+QT_QPA_PLATFORM=offscreen python3 "$HERE/startup.py" ./VexaPrinter 1 >/dev/null
+QT_QPA_PLATFORM=offscreen python3 "$HERE/startup.py" ./VexaPrinter "${1:-10}"
