@@ -1,19 +1,14 @@
 #include "common/ServiceInstance.h"
+#include "common/TestFiles.h"
 
 #include <QDate>
 #include <QFile>
 #include <QTcpSocket>
-#include <QThread>
+#include <QTest>
 
 #include <climits>
 
-template <typename Check> static bool pollFor(int nTimeoutMs, Check check)
-{
-    bool bDone = false;
-    for (const QDeadlineTimer deadline(nTimeoutMs); !(bDone = check()) && !deadline.hasExpired();)
-        QThread::msleep(50);
-    return bDone;
-}
+#include "server/HttpServer.h"
 
 ServiceInstance::ServiceInstance()
 {
@@ -26,40 +21,45 @@ bool ServiceInstance::start(const QStringList &lstArgs, const QProcessEnvironmen
     proc.setProcessEnvironment(env);
     proc.setWorkingDirectory(tmpDir.path());
     proc.start(executable(), lstArgs);
-    return proc.waitForStarted(nTimeoutMs) && pollFor(nTimeoutMs, [this] {
+    const auto listening = [this] {
         QTcpSocket socket;
-        socket.connectToHost(QStringLiteral("127.0.0.1"), 12380);
+        socket.connectToHost(QStringLiteral("127.0.0.1"), CHttpServer::kDefaultPort);
         return socket.waitForConnected(200) || proc.state() == QProcess::NotRunning;
-    }) && proc.state() == QProcess::Running;
+    };
+    return proc.waitForStarted(nTimeoutMs) && QTest::qWaitFor(listening, nTimeoutMs)
+        && proc.state() == QProcess::Running;
 }
 
 int ServiceInstance::waitForExit(int nTimeoutMs)
 {
     const bool bEnded = proc.state() == QProcess::NotRunning || proc.waitForFinished(nTimeoutMs);
-    return bEnded && proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : INT_MIN;
+    if (!bEnded || proc.exitStatus() != QProcess::NormalExit)
+        return INT_MIN;
+    return proc.exitCode();
 }
 
 QString ServiceInstance::readLog(const QString &strPrefix) const
 {
-    QFile file(QStringLiteral("%1/logs/%2_%3.log").arg(tmpDir.path(), strPrefix, QDate::currentDate().toString(Qt::ISODate)));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    const QString strDate = QDate::currentDate().toString(Qt::ISODate);
+    return QString::fromUtf8(readFile(QStringLiteral("%1/logs/%2_%3.log").arg(tmpDir.path(), strPrefix, strDate)));
 }
 
 bool ServiceInstance::waitForLog(const QString &strText, int nTimeoutMs, const QString &strPrefix) const
 {
-    return pollFor(nTimeoutMs, [&] { return readLog(strPrefix).contains(strText); });
+    return QTest::qWaitFor([&] { return readLog(strPrefix).contains(strText); }, nTimeoutMs);
 }
 
 QByteArray buildPost(const QByteArray &baBody)
 {
-    return "POST / HTTP/1.1\r\nHost: 127.0.0.1:12380\r\nContent-Type: text/plain\r\nContent-Length: "
-           + QByteArray::number(baBody.size()) + "\r\n\r\n" + baBody;
+    return "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/plain\r\nContent-Length: "
+        + QByteArray::number(baBody.size()) + "\r\n\r\n" + baBody;
 }
 
 QList<QByteArray> replyBodies(const QByteArray &baStream)
 {
     QList<QByteArray> lstBodies;
-    for (int nPos = 0, nBody; (nBody = baStream.indexOf("\r\n\r\n", nPos) + 4) >= 4;) {
+    int nPos = 0;
+    for (int nBody = baStream.indexOf("\r\n\r\n") + 4; nBody >= 4; nBody = baStream.indexOf("\r\n\r\n", nPos) + 4) {
         const QByteArray baHeader = baStream.mid(nPos, nBody - nPos);
         const int nField = baHeader.indexOf("Content-Length:");
         const int nLength = baHeader.mid(nField + 15).split('\r').value(0).trimmed().toInt();
@@ -74,13 +74,16 @@ QList<QByteArray> replyBodies(const QByteArray &baStream)
 QByteArray httpExchange(const QByteArray &baRequest, int nReplies, int nTimeoutMs)
 {
     QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), 12380);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), CHttpServer::kDefaultPort);
     socket.write(baRequest); // sent once connected
     socket.waitForBytesWritten(nTimeoutMs);
     QByteArray baReceived;
-    for (const QDeadlineTimer deadline(nTimeoutMs); replyBodies(baReceived).size() < nReplies && !deadline.hasExpired()
-         && (socket.waitForReadyRead(100) || socket.state() == QAbstractSocket::ConnectedState);)
+    const QDeadlineTimer deadline(nTimeoutMs);
+    while (replyBodies(baReceived).size() < nReplies && !deadline.hasExpired()) {
+        if (!socket.waitForReadyRead(100) && socket.state() != QAbstractSocket::ConnectedState)
+            break;
         baReceived += socket.readAll();
+    }
     return baReceived;
 }
 

@@ -3,7 +3,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-// The real service run as a child from a private copy (it keeps its files beside itself); network namespace only.
+// The real service run as a child from a private copy (it keeps its files beside itself).
 class ServiceInstance
 {
 public:
@@ -14,10 +14,15 @@ public:
     QString executable() const { return tmpDir.path() + QStringLiteral("/VexaPrinter"); }
     QProcess &process() { return proc; }
 
-    // Starts the service and waits until port 12380 accepts connections.
+    // Starts the service and waits until its HTTP port accepts connections.
     bool start(const QStringList &lstArgs = QStringList(),
                const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(), int nTimeoutMs = 15000);
-    void kill() { proc.kill(); proc.waitForFinished(5000); } // SIGKILL, and reaped
+    // SIGKILL, and reaped.
+    void kill()
+    {
+        proc.kill();
+        proc.waitForFinished(5000);
+    }
     // The exit code once the process ends on its own; INT_MIN on a crash or time-out.
     int waitForExit(int nTimeoutMs);
 
@@ -31,7 +36,7 @@ private:
     QProcess proc;
 };
 
-// Sends the bytes to 127.0.0.1:12380; all it got once nReplies whole replies came (or time ran out).
+// Sends the bytes to the service's HTTP port; all it got once nReplies whole replies came (or time ran out).
 QByteArray httpExchange(const QByteArray &baRequest, int nReplies = 1, int nTimeoutMs = 5000);
 // A POST as the cashier page sends it; returns the reply body (empty on failure).
 QByteArray postCommand(const QByteArray &baBody, int nTimeoutMs = 5000);
