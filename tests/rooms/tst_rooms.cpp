@@ -1,5 +1,5 @@
-// Room rules with both clocks, the JSON store, the own addresses and the wire injected: the box
-// registry (status datagrams over loopback), room command datagrams and the subtitle schedule.
+// Room rules with both clocks, the files, the own addresses and the wire injected: the box registry
+// (status datagrams over loopback), room command datagrams and the subtitle schedule.
 #include <QtNetwork>
 #include <QtTest>
 
@@ -8,28 +8,29 @@
 #include "rooms/RoomDatagrams.h"
 #include "rooms/SubtitleRules.h"
 
-static const QString kConf = QStringLiteral("./subtitle.conf");
-static const QString kLocalIp = QStringLiteral("192.168.77.20");
+static const QString kConf = "./subtitle.conf";
+static const QString kLocalIp = "192.168.77.20";
 static const QString kRoomPort = QString::number(RoomServiceOptions().unRoomPort);
-// The subnet broadcast, then the room group.
 static const QStringList kToAllRooms = {"192.168.77.255:" + kRoomPort, "224.0.0.19:" + kRoomPort};
 
 static QJsonObject json(const QByteArray &baJson) { return QJsonDocument::fromJson(baJson).object(); }
 // The writer threads do not run here, so every line stays pending.
 static int lines(CBackupFiles &log, const QString &strText) { return log.pendingLines().filter(strText).size(); }
 
-// Everything the services take from outside; nothing sleeps, the tests move the clocks.
-struct Harness
+class TestRooms : public QObject
 {
-    quint32 unWallSeconds = 1700000000;
-    quint32 unTickMs = 1000;
-    QString strLocalIp = kLocalIp;
-    QString strBroadcastIp = QStringLiteral("192.168.77.255");
-    QMap<QString, QJsonObject> mapFiles;
+    Q_OBJECT
+
+    quint32 unWallSeconds = 0;
+    quint32 unTickMs = 0;
+    QString strLocalIp;
+    QString strBroadcastIp;
+    QJsonObject objFile;
     QStringList lstEvents;         // "<ip>:<port>" per datagram and "write" per file write, in order
     QList<QByteArray> lstPayloads; // the bytes of each datagram
+    std::unique_ptr<CInformationServices> pServices;
 
-    RoomServiceOptions options()
+    void restart()
     {
         RoomServiceOptions o;
         o.unListenPort = 0;
@@ -38,9 +39,10 @@ struct Harness
         o.fnWallSeconds = [this] { return unWallSeconds; };
         o.fnLocalIp = [this] { return strLocalIp; };
         o.fnBroadcastIp = [this] { return strBroadcastIp; };
-        o.fnReadJson = [this](const QString &strName) { return mapFiles.value(strName); };
+        o.fnReadJson = [this](const QString &strName) { return strName == kConf ? objFile : QJsonObject(); };
         o.fnWriteJson = [this](const QJsonObject &obj, const QString &strName) {
-            mapFiles.insert(strName, obj);
+            if (strName == kConf)
+                objFile = obj;
             lstEvents << "write";
             return true;
         };
@@ -48,22 +50,8 @@ struct Harness
             lstPayloads << ba;
             lstEvents << strIp + ':' + QString::number(unPort);
         };
-        return o;
-    }
-    QStringList sends() const { return lstEvents.filter(QStringLiteral(":")); }
-};
-
-class TestRooms : public QObject
-{
-    Q_OBJECT
-
-    Harness h;
-    std::unique_ptr<CInformationServices> pServices;
-
-    void restart()
-    {
         pServices.reset();
-        pServices = std::make_unique<CInformationServices>(nullptr, h.options());
+        pServices = std::make_unique<CInformationServices>(nullptr, o);
         pServices->start();
     }
     void add(const QByteArray &baCommand)
@@ -74,32 +62,38 @@ class TestRooms : public QObject
     // A status datagram from a loopback address, handled.
     void announce(const QByteArray &baStatus, const char *pFrom = "127.0.0.2")
     {
-        const int nBefore = lines(g_vodLog, "状态信息更新");
+        const int nBefore = lines(g_vodLog, "机顶盒状态信息更新");
         QUdpSocket sender;
-        QVERIFY(sender.bind(QHostAddress(QString::fromLatin1(pFrom)), 0));
+        QVERIFY(sender.bind(QHostAddress(pFrom), 0));
         QVERIFY(sender.writeDatagram(baStatus, QHostAddress::LocalHost, pServices->listenPort()) > 0);
-        QTRY_COMPARE_WITH_TIMEOUT(lines(g_vodLog, "状态信息更新"), nBefore + 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(lines(g_vodLog, "机顶盒状态信息更新"), nBefore + 1, 5000);
     }
     // One scheduler pass after moving the wall clock: 'S' sent, 'R' removed (and the file written), '-' neither.
-    QChar tick(quint32 unAdvance)
+    char tick(quint32 unAdvance)
     {
-        h.unWallSeconds += unAdvance;
-        const int nSent = h.lstPayloads.size();
-        const int nWrites = h.lstEvents.count("write");
+        unWallSeconds += unAdvance;
+        const int nSent = lstPayloads.size();
+        const int nWrites = lstEvents.count("write");
         const int nBefore = pServices->subtitles().size();
         pServices->onSendMsg();
         const bool bRemoved = pServices->subtitles().size() < nBefore;
-        if (bRemoved != (h.lstEvents.count("write") == nWrites + 1))
-            return QLatin1Char('!');
+        if (bRemoved != (lstEvents.count("write") > nWrites))
+            return '!';
         if (bRemoved)
-            return QLatin1Char('R');
-        return QLatin1Char(h.lstPayloads.size() > nSent ? 'S' : '-');
+            return 'R';
+        return lstPayloads.size() > nSent ? 'S' : '-';
     }
 
 private slots:
     void init()
     {
-        h = Harness();
+        unWallSeconds = 1700000000;
+        unTickMs = 1000;
+        strLocalIp = kLocalIp;
+        strBroadcastIp = "192.168.77.255";
+        objFile = QJsonObject();
+        lstEvents.clear();
+        lstPayloads.clear();
         restart();
     }
 
@@ -113,19 +107,18 @@ private slots:
             QVERIFY(sender.writeDatagram(pIgnored, QHostAddress::LocalHost, pServices->listenPort()) > 0);
         announce(R"({"query":"stbInfo","account":5,"roomName":"Room 1 A","cprtQrCode":"q r","isServer":0,)"
                  R"("isCloseRoom":1,"cprtSigned":-2,"cprtPayStatus":3,"cprtTime":"77"})");
-        QCOMPARE(lines(g_vodLog, QStringLiteral("状态信息更新:ip:127.0.0.2 room:Room 1 A 云账号:5")), 1);
-        h.unTickMs = 1200;
-        QCOMPARE(pServices->getStbList(),
-                 QStringLiteral(R"({"code":180,"data":[{"cprtPayStatus":3,"cprtQrCode":"qr","cprtSigned":-2,)"
-                                R"("cprtTime":"77","isCloseRoom":1,"isServer":0,"roomName":"Room1A",)"
-                                R"("strIp":"127.0.0.2","unAccount":"5","unTime":"1000"}]})"));
+        unTickMs = 1200;
+        QCOMPARE(pServices->getStbList(), QString(R"({"code":180,"data":[{"cprtPayStatus":3,"cprtQrCode":"qr",)"
+                                                  R"("cprtSigned":-2,"cprtTime":"77","isCloseRoom":1,"isServer":0,)"
+                                                  R"("roomName":"Room1A","strIp":"127.0.0.2","unAccount":"5",)"
+                                                  R"("unTime":"1000"}]})"));
         announce(R"({"query":"stbInfo","account":4000000001})");
         announce(R"({"query":"stbInfo","account":3,"isServer":1})");
         announce(R"({"query":"stbInfo","account":4.6,"isServer":0})");
         announce(R"({"query":"stbInfo","account":"4000000001","isServer":1,"roomName":"b"})", "127.0.0.3");
         QStringList lstSeen;
         for (const StbInfo &s : pServices->stbInfos())
-            lstSeen << QStringLiteral("%1 %2 %3 %4").arg(s.unAccount).arg(s.strIp, s.roomName).arg(s.isServer);
+            lstSeen << QString("%1 %2 %3 %4").arg(s.unAccount).arg(s.strIp, s.roomName).arg(s.isServer);
         QCOMPARE(lstSeen, QStringList({"3 127.0.0.2  1", "5 127.0.0.2  0", "4000000001 127.0.0.3 b 1"}));
     }
 
@@ -142,11 +135,11 @@ private slots:
     {
         QFETCH(quint32, unNowMs);
         announce(R"({"query":"stbInfo","account":21,"roomName":"R 8"})");
-        h.unTickMs = unNowMs;
+        unTickMs = unNowMs;
         const bool bOnline = unNowMs == 16000u;
-        QCOMPARE(pServices->getStbList().contains(QStringLiteral("\"unAccount\":\"21\"")), bOnline);
-        const QString strOffline = QStringLiteral("离线：ip:127.0.0.2,room:R 8, 离线时间:%1").arg(unNowMs - 1000);
-        QCOMPARE(lines(g_vodLog, strOffline), bOnline ? 0 : 1);
+        QCOMPARE(pServices->getStbList().contains("\"unAccount\":\"21\""), bOnline);
+        const QString strOffline = "离线：ip:127.0.0.2,room:R 8, 离线时间:" + QString::number(unNowMs - 1000);
+        QCOMPARE(lines(g_vodLog, strOffline), int(!bOnline));
         QCOMPARE(pServices->stbInfos().size(), 1);
     }
 
@@ -157,78 +150,71 @@ private slots:
         QTest::addColumn<QStringList>("lstTargets");
         const QString strBox = "10.0.0.9:" + kRoomPort;
         QTest::newRow("one box") << "10.0.0.9" << kLocalIp << QStringList({strBox, strBox});
-        QTest::newRow("no interface") << QString() << QString() << QStringList({":" + kRoomPort, kToAllRooms.at(1)});
+        QTest::newRow("no interface") << "" << "" << QStringList({":" + kRoomPort, kToAllRooms.at(1)});
     }
-    // Each command goes out twice, to one room or to all (as subtitles do, below), from the service's own address.
+    // Each command goes out twice: to one box, or to every room (as subtitles do, below).
     void roomCommand()
     {
         QFETCH(QString, strIp);
         QFETCH(QString, strLocalIp);
         QFETCH(QStringList, lstTargets);
-        h.strLocalIp = strLocalIp;
+        this->strLocalIp = strLocalIp;
         if (strLocalIp.isEmpty())
-            h.strBroadcastIp.clear();
+            strBroadcastIp.clear();
         qint32 nType = -7;
-        const QString strContent = QStringLiteral("两瓶 啤酒");
-        pServices->sendRoomCommand(nType, strContent, 4294967295u, strIp);
-        QCOMPARE(h.sends(), lstTargets);
-        const QByteArray baExpected = RoomDatagrams::roomCommand(-7, strContent, 4294967295u, strLocalIp);
-        QCOMPARE(h.lstPayloads, QList<QByteArray>({baExpected, baExpected}));
+        pServices->sendRoomCommand(nType, "两瓶 啤酒", 4294967295u, strIp);
+        QCOMPARE(lstEvents, lstTargets);
+        const QByteArray baExpected = RoomDatagrams::roomCommand(-7, "两瓶 啤酒", 4294967295u, strLocalIp);
+        QCOMPARE(lstPayloads, QList<QByteArray>({baExpected, baExpected}));
     }
 
     void schedulePattern_data()
     {
         QTest::addColumn<QByteArray>("baCommand");
         QTest::addColumn<QString>("strPattern"); // one letter per pass, 3 s apart
-        QTest::newRow("count 3 every 10 s") << QByteArray(R"({"remark":"a","count":3,"intervalTime":10})")
-                                            << "S---S---SR";
+        QTest::newRow("count 3 every 10 s") << QByteArray(R"({"count":3,"intervalTime":10})") << "S---S---SR";
         QTest::newRow("-99 until end")
-            << QByteArray(R"({"remark":"a","count":-99,"intervalTime":3,"cashier_push_id":4,"end_time":"1700000007"})")
-            << "SSSR";
-        QTest::newRow("-99 expired")
-            << QByteArray(R"({"remark":"a","count":-99,"cashier_push_id":4,"end_time":1699999999})") << "R";
-        QTest::newRow("-99 without push id") << QByteArray(R"({"remark":"a","count":-99,"end_time":1800000000})")
-                                             << "---";
-        QTest::newRow("count 0 with push id") << QByteArray(R"({"remark":"a","cashier_push_id":8})") << "R-";
-        QTest::newRow("count as text") << QByteArray(R"({"remark":"a","count":"3"})") << "--";
+            << QByteArray(R"({"count":-99,"intervalTime":3,"cashier_push_id":4,"end_time":"1700000007"})") << "SSSR";
+        QTest::newRow("-99 expired") << QByteArray(R"({"count":-99,"cashier_push_id":4,"end_time":1699999999})") << "R";
+        QTest::newRow("-99 without push id") << QByteArray(R"({"count":-99,"end_time":1800000000})") << "---";
+        QTest::newRow("count 0 with push id") << QByteArray(R"({"cashier_push_id":8})") << "R-";
+        QTest::newRow("count as text") << QByteArray(R"({"count":"3"})") << "--";
     }
     void schedulePattern()
     {
         QFETCH(QByteArray, baCommand);
         QFETCH(QString, strPattern);
         add(baCommand);
-        QString strSeen = tick(0);
+        QString strSeen;
         while (strSeen.size() < strPattern.size())
-            strSeen += tick(3);
+            strSeen += tick(strSeen.isEmpty() ? 0 : 3);
         QCOMPARE(strSeen, strPattern);
     }
 
-    // Sends go to every room and are logged, as are removals. The file changes only when a record joins or
-    // leaves and holds every record, numbers as text; a restart resumes from it, without the last send
-    // times or the repeat filter. A cashier's delete goes to the other print controls before the list changes.
+    // Sends go to every room. The file changes only when a record joins or leaves and holds every record;
+    // a restart resumes from it, without the last send times or the repeat filter. A cashier's delete goes
+    // to the other print controls before the list changes.
     void scheduleFileAndRestart()
     {
         add(R"({"remark":"欢迎 光临","count":2,"intervalTime":60,"time":"42"})");
-        QCOMPARE(tick(0), QLatin1Char('S'));
-        QCOMPARE(h.sends(), kToAllRooms);
-        QCOMPARE(h.lstPayloads.at(0), RoomDatagrams::roomCommand(26, QStringLiteral("欢迎 光临"), 42, kLocalIp));
+        QCOMPARE(tick(0), 'S');
+        QCOMPARE(lstEvents, kToAllRooms);
+        QCOMPARE(lstPayloads.at(0), RoomDatagrams::roomCommand(26, "欢迎 光临", 42, kLocalIp));
         const QByteArray baPush = R"({"remark":"b","count":5,"cashier_push_id":1,"start_time":9,"end_time":10})";
         add(baPush);
-        QCOMPARE(h.mapFiles.value(kConf), SubtitleRules::toFile(pServices->subtitles()));
+        QCOMPARE(objFile, SubtitleRules::toFile(pServices->subtitles()));
         restart();
-        h.lstPayloads.clear();
-        QCOMPARE(tick(3), QLatin1Char('S'));
-        QCOMPARE(h.lstPayloads.size(), 4); // the first one is due at once
-        QCOMPARE(tick(3), QLatin1Char('R')); // it had one send left
-        QCOMPARE(lines(g_printerLog, QStringLiteral("发送内容:欢迎 光临, nCount:2, accounts:")), 1);
-        QCOMPARE(lines(g_printerLog, QStringLiteral("删除: 欢迎 光临 nCount: 0, EndTime: 0")), 1);
+        lstPayloads.clear();
+        QCOMPARE(tick(3), 'S');
+        QCOMPARE(lstPayloads.size(), 4); // the first one is due at once
+        QCOMPARE(tick(3), 'R');          // it had one send left
         add(baPush);
         QCOMPARE(pServices->subtitles().size(), 2);
-        h.lstEvents.clear();
+        lstEvents.clear();
         add(R"({"delete":2})");
         const QString strSyncPort = QString::number(RoomServiceOptions::kSharedPort);
-        QCOMPARE(h.lstEvents, QStringList({"192.168.77.255:" + strSyncPort, "224.0.0.19:" + strSyncPort, "write"}));
-        QCOMPARE(h.mapFiles.value(kConf), QJsonObject({{"list", QJsonArray()}}));
+        QCOMPARE(lstEvents, QStringList({"192.168.77.255:" + strSyncPort, "224.0.0.19:" + strSyncPort, "write"}));
+        QCOMPARE(objFile, QJsonObject({{"list", QJsonArray()}}));
     }
 };
 
