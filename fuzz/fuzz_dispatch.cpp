@@ -1,49 +1,27 @@
-// Command bodies to the dispatcher over the real services in a temporary directory. fuzz/run.sh runs it
-// in a private network namespace; the scheduler is one that is not there, receipts print nowhere.
-#include <QGuiApplication>
+// Command bodies to the whole service's dispatcher, its files in a temporary directory. fuzz/run.sh runs it
+// in a private network namespace; the scheduler is one that is not there, and receipts print nowhere.
 #include <QTemporaryDir>
 
+#include "app/MainApp.h"
 #include "commands/CommandDispatcher.h"
-#include "commands/PrinterJson.h"
-#include "commands/PrinterList.h"
-#include "printing/FileLoader.h"
 #include "printing/PrinterQueue.h"
-#include "rooms/InformationServices.h"
-#include "update/AutoUpdate.h"
-
-namespace {
-int nArgc = 1;
-char szName[] = "fuzz_dispatch";
-char *pArgv[] = {szName, nullptr};
-
-struct Services
-{
-    QGuiApplication app{nArgc, pArgv};
-    QTemporaryDir dir;
-    PrinterJson store{dir.path()};
-    CPrinterQueue queue;
-    CPrinterLister lister;
-    FileLoader logos{dir.path()};
-    CAutoUpdate updater{dir.path()};
-    CInformationServices rooms; // without the store: its files go nowhere
-    CCommandDispatcher dispatcher{{&queue, &lister, &store, &rooms, &updater, &logos}};
-
-    Services()
-    {
-        qputenv("CUPS_SERVER", "/nonexistent/cups.sock");
-        queue.setPrintFunction([](PrintJob &) {});
-        queue.start();
-        lister.start();
-        rooms.start();
-    }
-};
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
 {
-    static Services services; // gone at exit before the log channels its threads write to
+    static int nArgc = 1;
+    static char szName[] = "fuzz_dispatch";
+    static char *pArgv[] = {szName, nullptr};
+    static QTemporaryDir dir;
+    static CMainApp app(nArgc, pArgv, dir.path()); // gone at exit before the log channels its threads write to
+    static const bool bStarted = [] {
+        qputenv("CUPS_SERVER", "/nonexistent/cups.sock");
+        app.printerQueue()->setPrintFunction([](PrintJob &) {});
+        app.start();
+        return true;
+    }();
+    Q_UNUSED(bStarted);
     bool bDone = false;
-    services.dispatcher.dispatch(QByteArray::fromRawData(pData, int(unSize)), [&](const QString &) { bDone = true; });
+    app.dispatcher()->dispatch(QByteArray::fromRawData(pData, int(unSize)), [&](const QString &) { bDone = true; });
     while (!bDone)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return 0;
