@@ -1,13 +1,10 @@
 #include "common/ServiceInstance.h"
-#include "common/TestFiles.h"
 
 #include <QDate>
-#include <QFile>
 #include <QTcpSocket>
 #include <QTest>
 
-#include <climits>
-
+#include "common/TestFiles.h"
 #include "server/HttpServer.h"
 
 ServiceInstance::ServiceInstance()
@@ -16,37 +13,34 @@ ServiceInstance::ServiceInstance()
     proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
 
-bool ServiceInstance::start(const QStringList &lstArgs, const QProcessEnvironment &env, int nTimeoutMs)
+bool ServiceInstance::start(const QStringList &lstArgs)
 {
-    proc.setProcessEnvironment(env);
     proc.setWorkingDirectory(tmpDir.path());
     proc.start(executable(), lstArgs);
     const auto listening = [this] {
         QTcpSocket socket;
-        socket.connectToHost(QStringLiteral("127.0.0.1"), CHttpServer::kDefaultPort);
+        socket.connectToHost("127.0.0.1", CHttpServer::kDefaultPort);
         return socket.waitForConnected(200) || proc.state() == QProcess::NotRunning;
     };
-    return proc.waitForStarted(nTimeoutMs) && QTest::qWaitFor(listening, nTimeoutMs)
-        && proc.state() == QProcess::Running;
+    return proc.waitForStarted() && QTest::qWaitFor(listening, 15000) && proc.state() == QProcess::Running;
 }
 
 int ServiceInstance::waitForExit(int nTimeoutMs)
 {
-    const bool bEnded = proc.state() == QProcess::NotRunning || proc.waitForFinished(nTimeoutMs);
-    if (!bEnded || proc.exitStatus() != QProcess::NormalExit)
-        return INT_MIN;
+    proc.waitForFinished(nTimeoutMs);
+    if (proc.state() != QProcess::NotRunning || proc.exitStatus() != QProcess::NormalExit)
+        return -1;
     return proc.exitCode();
 }
 
-QString ServiceInstance::readLog(const QString &strPrefix) const
+QString ServiceInstance::readLog() const
 {
-    const QString strDate = QDate::currentDate().toString(Qt::ISODate);
-    return QString::fromUtf8(readFile(QStringLiteral("%1/logs/%2_%3.log").arg(tmpDir.path(), strPrefix, strDate)));
+    return readFile(dir() + QDate::currentDate().toString("'/logs/PrinterLog_'yyyy-MM-dd'.log'"));
 }
 
-bool ServiceInstance::waitForLog(const QString &strText, int nTimeoutMs, const QString &strPrefix) const
+bool ServiceInstance::waitForLog(const QString &strText, int nTimeoutMs) const
 {
-    return QTest::qWaitFor([&] { return readLog(strPrefix).contains(strText); }, nTimeoutMs);
+    return QTest::qWaitFor([&] { return readLog().contains(strText); }, nTimeoutMs);
 }
 
 QByteArray buildPost(const QByteArray &baBody)
@@ -74,7 +68,7 @@ QList<QByteArray> replyBodies(const QByteArray &baStream)
 QByteArray httpExchange(const QByteArray &baRequest, int nReplies, int nTimeoutMs)
 {
     QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), CHttpServer::kDefaultPort);
+    socket.connectToHost("127.0.0.1", CHttpServer::kDefaultPort);
     socket.write(baRequest); // sent once connected
     socket.waitForBytesWritten(nTimeoutMs);
     QByteArray baReceived;

@@ -11,25 +11,23 @@ public:
     ~ServiceInstance() { kill(); }
 
     QString dir() const { return tmpDir.path(); }
-    QString executable() const { return tmpDir.path() + QStringLiteral("/VexaPrinter"); }
+    QString executable() const { return tmpDir.path() + "/VexaPrinter"; }
     QProcess &process() { return proc; }
 
     // Starts the service and waits until its HTTP port accepts connections.
-    bool start(const QStringList &lstArgs = QStringList(),
-               const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(), int nTimeoutMs = 15000);
+    bool start(const QStringList &lstArgs = QStringList());
     // SIGKILL, and reaped.
     void kill()
     {
         proc.kill();
-        proc.waitForFinished(5000);
+        proc.waitForFinished();
     }
-    // The exit code once the process ends on its own; INT_MIN on a crash or time-out.
+    // The exit code once the process ends on its own; -1 on a crash or time-out.
     int waitForExit(int nTimeoutMs);
 
-    // Today's file of the general (or the set-top-box) channel; the writer batches every 500 ms.
-    QString readLog(const QString &strPrefix = QStringLiteral("PrinterLog")) const;
-    bool waitForLog(const QString &strText, int nTimeoutMs = 5000,
-                    const QString &strPrefix = QStringLiteral("PrinterLog")) const;
+    // Today's general log; the writer batches every 500 ms.
+    QString readLog() const;
+    bool waitForLog(const QString &strText, int nTimeoutMs = 5000) const;
 
 private:
     QTemporaryDir tmpDir;
