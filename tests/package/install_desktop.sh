@@ -1,7 +1,6 @@
 #!/bin/bash
-# Builds the Debian package and installs it with apt; on a private Xvfb display with a tray host (trayer,
-# no window manager) starts the program as the menu does, checks the window, the tray icon and the per-user
-# copy; then upgrades the package and checks that the autostart entry starts the new program.
+# Installs the Debian package; on Xvfb with a tray host (trayer) starts the program as the menu does and checks
+# the window, the tray icon and the per-user copy; then upgrades it: the autostart entry must run the new one.
 # Usage (under run-isolated.sh, as root; else 77, skipped): install_desktop.sh <build dir> <artifact dir>
 set -euo pipefail
 buildDir=$1 artifactDir=$2 entry=/usr/share/applications/vexaprinter.desktop
@@ -26,7 +25,7 @@ waitFor() { # up to $1 tenths of a second for the command that follows
     return 1
 }
 isGone() { [[ $(ps -o stat= -p "$1") != [^Z]* ]]; } # an ended child stays a zombie until waited for
-xwin() { # the first window of class $1 in the tree of the window that the further arguments name
+xwin() { # the first window of class $1 in the tree of the window the further arguments name
     xwininfo -tree "${@:2}" | awk -v class="$1" 'index($0, class) {print $1; found = 1; exit} END {exit !found}'
 }
 aptInstall() {
@@ -58,20 +57,20 @@ done
 cpack -G DEB --config "$buildDir/CPackConfig.cmake" -B "$TMPDIR/pkg" >"$TMPDIR/cpack.log" 2>&1 ||
     fail "cpack: $(cat "$TMPDIR/cpack.log")"
 deb=$(ls "$TMPDIR"/pkg/vexaprinter_*.deb)
-# Loaded at run time, so no library scan finds them.
+# Loaded at run time: no library scan finds them.
 for dep in fonts-wqy-microhei qml-module-qt-labs-platform libcups2; do
     dpkg-deb -f "$deb" Depends | grep -q "$dep" || fail "Depends lacks $dep"
 done
-# This build of the package goes back in place at the end, or none as before.
+# At the end this build goes back in place, or none as before.
 restore='dpkg -r vexaprinter'
 if dpkg-query -W -f='${Status}' vexaprinter 2>/dev/null | grep -q "install ok installed"; then
     restore='apt-get install -y -q --reinstall --allow-downgrades -o DPkg::Lock::Timeout=120 "$deb"'
 fi
 trap 'set +e; kill "${pids[@]}" 2>/dev/null; wait; '"$restore"' >/dev/null 2>&1' EXIT
-aptInstall --reinstall "$deb" # scripts/install-deps.sh installed every dependency; there is no network here
+aptInstall --reinstall "$deb" # no network here: scripts/install-deps.sh installed every dependency
 [ -f /usr/share/vexaprinter/testpage.html ] || fail "the test page is not installed"
 
-# -displayfd: a free display number. -noreset: else a client connecting while the server resets fails.
+# -noreset: else a client connecting while the server resets fails.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -dpi 96 -noreset 3>"$TMPDIR/display" 2>/dev/null &
 pids+=($!)
 waitFor 100 test -s "$TMPDIR/display" || fail "Xvfb did not start"
@@ -82,21 +81,21 @@ startTray || startTray || fail "trayer did not start"
 cmd=$(sed -n 's/^Exec=//p' "$entry" | sed 's/ *%[a-zA-Z]//g') # as a menu runs it, no field codes
 mkdir -p "$home" "$artifactDir"
 startAsUser "$cmd"
-# The tray icon is a window of the program docked inside trayer's panel, showing the purple picture.
+# The tray icon: a window of the program docked in trayer's panel, showing the purple picture.
 panel=$(xwin '("panel" "trayer")' -root)
 waitFor 100 xwin '("VexaPrinter" "VexaPrinter")' -id "$panel" || fail "no tray icon docked in the tray host"
 import -window "$(xwin '("VexaPrinter" "VexaPrinter")' -id "$panel")" "$artifactDir/install-trayicon.png"
 nPurple=$(convert "$artifactDir/install-trayicon.png" -alpha off -fuzz 20% -fill black +opaque '#7B3FB8' \
     -fill white -opaque '#7B3FB8' -format '%[fx:round(mean*w*h)]' info:)
 [ "$nPurple" -ge 30 ] || fail "the tray icon does not show the picture ($nPurple purple pixels)"
-# Everything the service writes lies beside the executable that runs: the user's copy.
+# The service writes beside the executable that runs: the user's copy.
 cmp -s "$exe" "$appDir/VexaPrinter" || fail "no per-user copy in $appDir"
 waitFor 50 sh -c "ls '$appDir'/logs/PrinterLog_*.log" || fail "no log file in $appDir/logs"
 [ ! -e /usr/lib/vexaprinter/logs ] || fail "the service wrote into /usr/lib/vexaprinter"
 quitAndWait
 
-# The window's switch wrote an autostart entry at the first start. After an upgrade to a changed program
-# (a higher version, a few bytes appended) the next log-in runs that entry: it must run the new program.
+# The window's switch wrote an autostart entry at the first start; after an upgrade (a higher version, a few
+# bytes appended) the next log-in runs it.
 autostart=$home/.config/autostart/VexaPrinter.desktop root=$TMPDIR/upgrade
 [ -f "$autostart" ] || fail "the window's switch wrote no autostart entry $autostart"
 dpkg-deb -R "$deb" "$root"
@@ -107,7 +106,6 @@ dpkg-deb --root-owner-group -b "$root" "$TMPDIR/upgrade.deb" >/dev/null
 aptInstall "$TMPDIR/upgrade.deb"
 cmp -s "$root$exe" "$exe" || fail "the upgrade left the old program"
 startAsUser "$(sed -n 's/^Exec=//p' "$autostart")"
-# The image that runs, whatever its path: the upgraded program or the user's stale copy.
 cmp -s "/proc/$pid/exe" "$exe" || fail "after the upgrade the autostart entry ran a stale copy"
 quitAndWait
-echo "installed program: window, tray icon, per-user folder, and the upgraded program from the autostart entry"
+echo "installed program: window, tray icon, per-user copy, upgraded program from the autostart entry"
