@@ -85,3 +85,12 @@ QByteArray postCommand(const QByteArray &baBody, int nTimeoutMs)
 {
     return replyBodies(httpExchange(buildPost(baBody), 1, nTimeoutMs)).value(0);
 }
+
+int runToEnd(const QString &strProgram, const QStringList &lstArgs)
+{
+    QProcess process;
+    process.start(strProgram, lstArgs);
+    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
+}

@@ -39,4 +39,6 @@ QByteArray httpExchange(const QByteArray &baRequest, int nReplies = 1, int nTime
 // A POST as the cashier page sends it; returns the reply body (empty on failure).
 QByteArray postCommand(const QByteArray &baBody, int nTimeoutMs = 5000);
 QByteArray buildPost(const QByteArray &baBody);
+// Runs a program to its end: its exit code, or -1 when it crashed or still ran after 10 s (it is killed).
+int runToEnd(const QString &strProgram, const QStringList &lstArgs);
 QList<QByteArray> replyBodies(const QByteArray &baStream);

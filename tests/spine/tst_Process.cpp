@@ -43,7 +43,7 @@ private slots:
         QUdpSocket updater;
         QVERIFY(updater.bind(QHostAddress::LocalHost, CAutoUpdate::kListenPort));
         ServiceInstance messenger;
-        QCOMPARE(QProcess::execute(messenger.executable(), {strArg}), 0);
+        QCOMPARE(runToEnd(messenger.executable(), {strArg}), 0);
         QList<QByteArray> lstDatagrams;
         while (updater.hasPendingDatagrams() || updater.waitForReadyRead(200))
             lstDatagrams << updater.receiveDatagram().data();
@@ -61,7 +61,7 @@ private slots:
         for (ServiceInstance &holder : holders) {
             QVERIFY(holder.start({QStringLiteral("QUIT")}));
             QTRY_COMPARE_WITH_TIMEOUT(markers(), held(holder, 1), 10000);
-            QCOMPARE(QProcess::execute(second.executable(), {}), 0);
+            QCOMPARE(runToEnd(second.executable(), {}), 0);
             QCOMPARE(holder.process().state(), QProcess::Running);
             QCOMPARE(markers(), held(holder, 1));
             const QStringList lstLeft = held(holder, 0);
