@@ -45,15 +45,15 @@ private slots:
     {
         const QByteArray baRequest = R"({"Msg":"Settings","extra":"保留","data":[{"Name":"A","Height":null}]})";
         QCOMPARE(dispatchAndWait(R"({"Msg":"GetRoomArea"})"), QString()); // none stored yet
-        QCOMPARE(dispatchAndWait(baRequest), QStringLiteral("{\"code\":200}"));
+        QCOMPARE(dispatchAndWait(baRequest), QString("{\"code\":200}"));
         QCOMPARE(QJsonDocument::fromJson(readFile(filePath("PrinterConfig.json"))), QJsonDocument::fromJson(baRequest));
-        const QByteArray baArea = QStringLiteral(R"({"Msg":"SetRoomArea","b":{"楼层":2},"c":[]})").toUtf8();
-        QCOMPARE(dispatchAndWait(baArea), QStringLiteral("{\"code\":200}"));
+        const QByteArray baArea = QString(R"({"Msg":"SetRoomArea","b":{"楼层":2},"c":[]})").toUtf8();
+        QCOMPARE(dispatchAndWait(baArea), QString("{\"code\":200}"));
         QCOMPARE(dispatchAndWait(R"({"Msg":"GetRoomArea"})"), QJsonDocument::fromJson(baArea).toJson());
         QVERIFY(QDir().rename(mainApp()->appDir(), mainApp()->appDir() + ".moved"));
         const int nFrom = g_printerLog.pendingLines().size();
-        QCOMPARE(dispatchAndWait(R"({"Msg":"Settings","data":[]})"), QStringLiteral("{\"code\":0}"));
-        QCOMPARE(dispatchAndWait(R"({"Msg":"SetRoomArea","a":1})"), QStringLiteral("{\"code\":0}"));
+        QCOMPARE(dispatchAndWait(R"({"Msg":"Settings","data":[]})"), QString("{\"code\":0}"));
+        QCOMPARE(dispatchAndWait(R"({"Msg":"SetRoomArea","a":1})"), QString("{\"code\":0}"));
         const QStringList lstLines = g_printerLog.pendingLines().mid(nFrom);
         QVERIFY(QDir().rename(mainApp()->appDir() + ".moved", mainApp()->appDir()));
         QCOMPARE(lstLines.filter("] 打印机配置写失败,./PrinterConfig.json (").size(), 1);

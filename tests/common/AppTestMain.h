@@ -17,7 +17,7 @@ inline QString dispatchAndWait(const QByteArray &baBody)
         bDone = true;
     });
     if (!QTest::qWaitFor([&] { return bDone; }, 30000))
-        return QStringLiteral("(no reply)");
+        return "(no reply)";
     return strReply;
 }
 

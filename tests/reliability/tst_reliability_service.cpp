@@ -40,11 +40,11 @@ private slots:
     {
         QFETCH(QString, strFill);
         QTemporaryDir dirLogs;
-        const QString strApp = dirLogs.filePath(QStringLiteral("app"));
+        const QString strApp = dirLogs.filePath("app");
         const QByteArray baEntries = QByteArray(R"({"Name":"Printer","Width":80},)").repeated(300) + "{}]}";
         QProcess proc; // its end kills the service
         const QStringList lstArgs = {"sh", strApp, dirLogs.path(), qEnvironmentVariable("VEXA_BIN"), strFill};
-        proc.start(QStringLiteral("unshare"), QStringList{"--mount", "--propagation", "private", "sh", "-c", kScript}
+        proc.start("unshare", QStringList{"--mount", "--propagation", "private", "sh", "-c", kScript}
                                                   + lstArgs);
         QTRY_VERIFY_WITH_TIMEOUT(!postCommand(R"({"Msg":"InfoData"})", 500).isEmpty(), 15000);
         QCOMPARE(postCommand(R"({"Msg":"Settings","data":[)" + baEntries), QByteArray("{\"code\":0}"));
@@ -52,7 +52,7 @@ private slots:
         const QDir logs(dirLogs.path());
         const auto logged = [&] { return readFile(logs.filePath(logs.entryList(QDir::Files).value(0))); };
         QTRY_VERIFY_WITH_TIMEOUT(logged().contains("打印机配置写失败,./PrinterConfig.json"), 5000);
-        const QString strInside = QStringLiteral("/proc/%1/root%2/").arg(proc.processId()).arg(strApp);
+        const QString strInside = QString("/proc/%1/root%2/").arg(proc.processId()).arg(strApp);
         QCOMPARE(readFile(strInside + "PrinterConfig.json"), QByteArray("{\"data\":[{\"Name\":\"old\"}]}\n"));
         QVERIFY(!QFile::exists(strInside + "RoomArea.json"));
         QCOMPARE(postCommand(R"({"Msg":"InfoData"})"), QByteArray("{\"code\":180,\"data\":[]}"));

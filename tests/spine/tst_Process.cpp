@@ -11,7 +11,7 @@
 static QStringList markers()
 {
     QStringList lstMarkers;
-    for (const QByteArray &baLine : readFile(QStringLiteral("/proc/sysvipc/shm")).split('\n').mid(1)) {
+    for (const QByteArray &baLine : readFile("/proc/sysvipc/shm").split('\n').mid(1)) {
         const QList<QByteArray> lstFields = baLine.simplified().split(' ');
         if (lstFields.size() > 6 && lstFields.at(3) == "1")
             lstMarkers << QString::fromLatin1(lstFields.at(4) + ' ' + lstFields.at(6));
@@ -21,7 +21,7 @@ static QStringList markers()
 
 static QStringList held(ServiceInstance &holder, int nAttached)
 {
-    return {QStringLiteral("%1 %2").arg(holder.process().processId()).arg(nAttached)};
+    return {QString("%1 %2").arg(holder.process().processId()).arg(nAttached)};
 }
 
 class TestProcess : public QObject
@@ -59,7 +59,7 @@ private slots:
         ServiceInstance second;
         ServiceInstance holders[2];
         for (ServiceInstance &holder : holders) {
-            QVERIFY(holder.start({QStringLiteral("QUIT")}));
+            QVERIFY(holder.start({"QUIT"}));
             QTRY_COMPARE_WITH_TIMEOUT(markers(), held(holder, 1), 10000);
             QCOMPARE(runToEnd(second.executable(), {}), 0);
             QCOMPARE(holder.process().state(), QProcess::Running);

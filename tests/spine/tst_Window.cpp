@@ -22,7 +22,7 @@ class TestWindow : public QObject
 private slots:
     void initTestCase()
     {
-        trayer.start(QStringLiteral("trayer"), {"--expand", "false", "--widthtype", "request"});
+        trayer.start("trayer", {"--expand", "false", "--widthtype", "request"});
         QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
     }
     void cleanupTestCase()
@@ -36,24 +36,24 @@ private slots:
         auto *pApp = static_cast<CMainApp *>(qApp);
         QQmlApplicationEngine engine;
         exposeToWindow(engine.rootContext(), pApp);
-        engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+        engine.load(QUrl("qrc:/qml/main.qml"));
         auto *pWindow = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
         QVERIFY(pWindow);
         QVERIFY(QTest::qWaitForWindowExposed(pWindow));
-        QVERIFY(pWindow->findChild<QObject *>(QStringLiteral("trayIcon"))->property("available").toBool());
+        QVERIFY(pWindow->findChild<QObject *>("trayIcon")->property("available").toBool());
 
         // The count is published from a worker thread, as the print queue does.
-        auto *pText = pWindow->findChild<QQuickItem *>(QStringLiteral("waitingText"));
+        auto *pText = pWindow->findChild<QQuickItem *>("waitingText");
         std::thread([pApp] { pApp->setPrintQuantity(3); }).join();
-        const QString strWaiting = QStringLiteral("正在运行，等待打印：<font color=\"red\">3");
+        const QString strWaiting = "正在运行，等待打印：<font color=\"red\">3";
         QTRY_COMPARE(pText->property("text").toString(), strWaiting);
 
         // A port that another program holds is said in the hint line, in red.
         QTcpServer other;
         QVERIFY(other.listen(QHostAddress::Any, CHttpServer::kDefaultPort));
         QVERIFY(!pApp->httpServer()->start());
-        auto *pHint = pWindow->findChild<QQuickItem *>(QStringLiteral("hintText"));
-        const QString strHint = QStringLiteral("端口%1无法监听(").arg(CHttpServer::kDefaultPort);
+        auto *pHint = pWindow->findChild<QQuickItem *>("hintText");
+        const QString strHint = QString("端口%1无法监听(").arg(CHttpServer::kDefaultPort);
         QTRY_VERIFY(pHint->property("text").toString().startsWith(strHint));
         QCOMPARE(pHint->property("color").value<QColor>(), QColor(Qt::red));
 

@@ -10,7 +10,7 @@ namespace {
 const QByteArray kScriptUpdater = "#!/bin/sh\ndir=$(dirname \"$0\")\necho $$ >>\"$dir/started.log\"\n"
                                   "for n in $(seq 1000); do [ -e \"$dir/hold\" ] && sleep 0.02; done\n";
 // Told apart by the tail.
-QByteArray fakeUpdater(const QByteArray &baTail) { return readFile(QStringLiteral(VEXA_FAKE_UPDATER)) + baTail; }
+QByteArray fakeUpdater(const QByteArray &baTail) { return readFile(QString(VEXA_FAKE_UPDATER)) + baTail; }
 int startCount(const QString &strUpdaterDir) { return readFile(strUpdaterDir + "/started.log").count('\n'); }
 }
 

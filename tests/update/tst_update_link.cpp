@@ -37,7 +37,7 @@ private slots:
         for (const QByteArray &baRequest : lstRequests)
             QVERIFY(answers.writeDatagram(baRequest, QHostAddress::LocalHost, CAutoUpdate::kListenPort) > 0);
         if (lstRequests.isEmpty())
-            QCOMPARE(runToEnd(service.executable(), {QStringLiteral("quit")}), 0);
+            QCOMPARE(runToEnd(service.executable(), {"quit"}), 0);
         for (int i = 0; i < 2; ++i) {
             QVERIFY(answers.hasPendingDatagrams() || answers.waitForReadyRead(5000));
             QCOMPARE(answers.receiveDatagram().data(), baAnswer);
