@@ -20,7 +20,7 @@ class TestCommandsStore : public QObject
     QTemporaryDir appDir;
     PrinterJson store{appDir.path()};
 
-    static int broken() { return g_printerLog.pendingLines().filter("配置文件解析失败,./RoomArea.json").size(); }
+    static int broken() { return g_printerLog.pendingLines().filter("解析失败,./RoomArea.json").size(); }
 
 private slots:
     void read_data()
