@@ -16,22 +16,15 @@ namespace {
 const QByteArray kStatus = buildPost(R"({"Msg":"PrinterStatus"})");
 const QByteArray kInfo = buildPost(R"({"Msg":"InfoData"})");
 
-// One keep-alive connection that notes when each reply arrived, counted from its first send.
+// One keep-alive connection and the replies it got.
 struct Client : QTcpSocket
 {
-    QElapsedTimer timer;
     QByteArray baReceived;
-    QList<qint64> lstArrivedMs;
 
     explicit Client(const QByteArray &baRequests)
     {
-        connect(this, &QTcpSocket::readyRead, [this] {
-            baReceived += readAll();
-            while (lstArrivedMs.size() < bodies().size())
-                lstArrivedMs << timer.elapsed();
-        });
+        connect(this, &QTcpSocket::readyRead, [this] { baReceived += readAll(); });
         connectToHost("127.0.0.1", CHttpServer::kDefaultPort);
-        timer.start();
         write(baRequests); // in one piece once connected
     }
     QList<QByteArray> bodies() const { return replyBodies(baReceived); }
@@ -74,7 +67,7 @@ private slots:
         timer.start();
         cups_dest_t *pDests = nullptr;
         cupsFreeDests(cupsGetDests2(CUPS_HTTP_DEFAULT, &pDests), pDests);
-        QVERIFY2(timer.elapsed() >= 200, qPrintable(QString("avahi is not browsing: %1 ms").arg(timer.elapsed())));
+        QVERIFY2(timer.elapsed() >= 200, "avahi is not browsing");
     }
     void cleanupTestCase() { ::kill(nCupsdPid, SIGCONT); }
 
@@ -86,9 +79,7 @@ private slots:
         for (int nRound = 0; nRound < 3; ++nRound) {
             Client status(kStatus);
             Client info(kInfo);
-            QTRY_VERIFY_WITH_TIMEOUT(status.lstArrivedMs.size() == 1 && info.lstArrivedMs.size() == 1, 5000);
-            const qint64 llSlowest = qMax(status.lstArrivedMs[0], info.lstArrivedMs[0]);
-            QVERIFY2(llSlowest < 150, qPrintable(QString::number(llSlowest)));
+            QTRY_VERIFY_WITH_TIMEOUT(status.bodies().size() == 1 && info.bodies().size() == 1, 150);
             QCOMPARE(printersOf(status.bodies().value(0)), strPrinters);
         }
     }
@@ -104,15 +95,12 @@ private slots:
         Client receipt(buildPost(R"({"data":"<p>hung</p>","Name":"HungQueue"})"));
         QTest::qWait(100); // both wait on the scheduler
         Client info(kInfo);
-        QTRY_VERIFY_WITH_TIMEOUT(info.lstArrivedMs.size() == 1, 500);
-        QTRY_VERIFY_WITH_TIMEOUT(pipelined.lstArrivedMs.size() == 2 && receipt.lstArrivedMs.size() == 1, 5000);
-        QVERIFY2(pipelined.lstArrivedMs[0] < 4000, qPrintable(QString::number(pipelined.lstArrivedMs[0])));
-        QVERIFY2(receipt.lstArrivedMs[0] < 4000, qPrintable(QString::number(receipt.lstArrivedMs[0])));
+        QTRY_COMPARE_WITH_TIMEOUT(info.bodies().size(), 1, 500);
+        QTRY_VERIFY_WITH_TIMEOUT(pipelined.bodies().size() == 2 && receipt.bodies().size() == 1, 3900);
         QCOMPARE(pipelined.bodies(), QList<QByteArray>({"{\"code\":200, \"data\":[\n]\n}", info.bodies().value(0)}));
         QCOMPARE(receipt.bodies(), QList<QByteArray>({"{\"code\":1}"}));
         // One line per unanswered query (the PrinterStatus and the receipt's printer check).
-        const QString strTimeout = "获取打印机列表超时(3000ms)，按无打印机应答";
-        QTRY_COMPARE_WITH_TIMEOUT(service.readLog().count(strTimeout), 2, 7000);
+        QTRY_COMPARE_WITH_TIMEOUT(service.readLog().count("列表超时(3000ms)，按无打印机应答"), 2, 7000);
         QCOMPARE(::kill(nCupsdPid, SIGCONT), 0);
         QTRY_COMPARE_WITH_TIMEOUT(printers(), QString("HungQueue/1"), 10000);
     }
