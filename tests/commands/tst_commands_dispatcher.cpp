@@ -1,9 +1,12 @@
-// Dispatcher refusals, the stored Settings and the room area commands, on the in-process application object.
+// Dispatcher refusals, the stored Settings and the room area commands, "PrinterStatus" without a scheduler
+// and the user's own default printer, on the in-process application object. The printer list with a
+// scheduler (offline USB printers left out) is checked in tst_printers_desktop.
 #include <QJsonDocument>
 
 #include "common/AppTestMain.h"
 #include "common/TestFiles.h"
 #include "log/Log.h"
+#include "platform/Printers.h"
 
 static QString filePath(const QString &strName) { return mainApp()->appDir() + '/' + strName; }
 
@@ -58,6 +61,31 @@ private slots:
         QVERIFY(QDir().rename(mainApp()->appDir() + ".moved", mainApp()->appDir()));
         QCOMPARE(lstLines.filter("] 打印机配置写失败,./PrinterConfig.json (").size(), 1);
         QCOMPARE(lstLines.filter("] 打印机配置写失败,./RoomArea.json (").size(), 1);
+    }
+
+    // Looked up for every query.
+    void printerStatusWithoutScheduler()
+    {
+        qputenv("CUPS_SERVER", "/nonexistent/vexa-cups.sock");
+        QCOMPARE(dispatchAndWait(R"({"Msg":"PrinterStatus"})"), QString("{\"code\":200, \"data\":[\n]\n}"));
+    }
+
+    // The user's own default wins over the scheduler's, found the way libcups finds it.
+    void userDefault_data()
+    {
+        // LPDEST, PRINTER, the system's lpoptions, the user's; the default
+        QTest::addColumn<QByteArrayList>("lstCase");
+        QTest::newRow("none: the scheduler's") << QByteArrayList{"", "", "", "", ""};
+        QTest::newRow("LPDEST first") << QByteArrayList{"A", "B", "Default C\n", "", "A"};
+        QTest::newRow("PRINTER") << QByteArrayList{"", "B", "Default C\n", "", "B"};
+        QTest::newRow("PRINTER lp ignored") << QByteArrayList{"", "lp", "", "", ""};
+        QTest::newRow("user's last") << QByteArrayList{"", "", "Default C\n", "Dest D\ndefault E/big x=1\n", "E/big"};
+        QTest::newRow("only Dest lines") << QByteArrayList{"", "", "", "Dest D\n", ""};
+    }
+    void userDefault()
+    {
+        QFETCH(QByteArrayList, lstCase);
+        QCOMPARE(Platform::userDefaultDestination(lstCase[0], lstCase[1], lstCase.mid(2, 2)), QString(lstCase[4]));
     }
 };
 
