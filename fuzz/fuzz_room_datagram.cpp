@@ -1,27 +1,14 @@
-// Datagrams at the room services' port, sent over loopback and handled at once; fixed clocks, no files.
-#include <QCoreApplication>
-#include <QUdpSocket>
+// The JSON of a datagram at the room services' port: a box status and a relayed subtitle, through the rules.
+#include <QJsonDocument>
 
-#include "rooms/InformationServices.h"
+#include "rooms/StbRules.h"
+#include "rooms/SubtitleRules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
 {
-    static int nArgc = 1;
-    static char *pArgv[] = {const_cast<char *>("fuzz_room_datagram"), nullptr};
-    static QCoreApplication *pApp = new QCoreApplication(nArgc, pArgv);
-    static CInformationServices *pRooms = [] {
-        RoomServiceOptions options;
-        options.unListenPort = 29262;
-        options.fnTickMs = [] { return 1000u; };
-        options.fnWallSeconds = [] { return 1796000000u; };
-        options.fnWriteJson = [](const QJsonObject &, const QString &) { return true; };
-        options.fnSend = [](const QByteArray &, const QString &, quint16) {}; // answers go nowhere
-        auto *pServices = new CInformationServices(pApp, options);
-        pServices->start();
-        return pServices;
-    }();
-    static QUdpSocket *pSender = new QUdpSocket(pApp);
-    pSender->writeDatagram(pData, qint64(unSize), QHostAddress::LocalHost, 29262);
-    pRooms->onReadyRead();
+    const QJsonObject obj = QJsonDocument::fromJson(QByteArray::fromRawData(pData, int(unSize))).object();
+    StbRules::listEntry(StbRules::parseStatus(obj, QString(), 0));
+    SubtitleRules::deleteMode(obj["data"]);
+    SubtitleRules::splitAccounts(SubtitleRules::fromCommand(obj["data"]).accountIds);
     return 0;
 }

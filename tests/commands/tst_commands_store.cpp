@@ -1,51 +1,63 @@
-// The JSON file store: reading, and crash safety of writes (a child running this binary); writing is seen via the dispatcher.
+// The JSON file store: reading, and crash safety of writes (a child running this binary writes).
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QtTest>
 
 #include "commands/PrinterJson.h"
+#include "common/TestFiles.h"
 #include "log/Log.h"
 
-static QJsonObject bigObject(int nRound) // the crash test's object of round n, big enough that a write takes a while
+// The object of round n, big enough that a write takes a while.
+static QJsonObject bigObject(int nRound)
 {
-    return {{"round", nRound}, {"data", QJsonArray::fromStringList(QStringList::fromVector(QVector<QString>(20000, QStringLiteral("printer-%1").arg(nRound))))}};
+    const QVector<QString> vecData(20000, QString("printer-%1").arg(nRound));
+    return {{"round", nRound}, {"data", QJsonArray::fromStringList(vecData.toList())}};
 }
 
 class TestCommandsStore : public QObject
 {
     Q_OBJECT
+
     QTemporaryDir appDir;
     PrinterJson store{appDir.path()};
+
+    static int broken() { return g_printerLog.pendingLines().filter("解析失败,./RoomArea.json").size(); }
+
 private slots:
-    // Silent unless asked (a missing file is no fault); asked, a present, non-empty file without an object is reported. A zero byte ends the text.
-    void readYieldsObjectOrEmpty()
+    void read_data()
     {
-        const QList<QPair<QByteArray, QJsonObject>> lstCases = {{QByteArray("{\"a\":1}\0{garbage", 16), {{"a", 1}}},
-            {QByteArray("{\"a\":\0 1}", 9), {}}, {QByteArray(), {}}, {QByteArray("{\"a\":"), {}}};
-        for (const auto &c : lstCases) {
-            QFile file(appDir.filePath("RoomArea.json"));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(c.first) == c.first.size() && file.flush());
-            const int nFrom = g_printerLog.pendingLines().size();
-            QCOMPARE(store.readJsonFile("./RoomArea.json"), c.second);
-            QCOMPARE(store.readJsonFile("./Missing.json", true), QJsonObject());
-            QCOMPARE(g_printerLog.pendingLines().size(), nFrom);
-            QCOMPARE(store.readJsonFile("./RoomArea.json", true), c.second);
-            QCOMPARE(g_printerLog.pendingLines().mid(nFrom).filter("] 配置文件解析失败,./RoomArea.json (").size(), c.second.isEmpty() && !c.first.isEmpty() ? 1 : 0);
-        }
+        QTest::addColumn<QByteArray>("baText");
+        QTest::addColumn<QJsonObject>("objRead"); // an empty one from a file that is not empty is reported
+        QTest::newRow("a zero byte ends the text") << QByteArray("{\"a\":1}\0{garbage", 16) << QJsonObject{{"a", 1}};
+        QTest::newRow("cut by a zero byte") << QByteArray("{\"a\":\0 1}", 9) << QJsonObject();
+        QTest::newRow("empty") << QByteArray() << QJsonObject();
+        QTest::newRow("cut") << QByteArray("{\"a\":") << QJsonObject();
     }
-    // SIGKILL at arbitrary moments of a stream of rewrites: the file is always one whole object.
-    void killedWriterNeverLeavesTruncatedFile()
+    // Silent unless asked; a missing file is no fault.
+    void read()
     {
-        QFile file(appDir.filePath("PrinterConfig.json"));
+        QFETCH(QByteArray, baText);
+        QFETCH(QJsonObject, objRead);
+        QVERIFY(writeFile(appDir.filePath("RoomArea.json"), baText));
+        const int nBefore = broken();
+        QCOMPARE(store.readJsonFile("./RoomArea.json"), objRead);
+        QCOMPARE(store.readJsonFile("./Missing.json", true), QJsonObject());
+        QCOMPARE(broken(), nBefore);
+        QCOMPARE(store.readJsonFile("./RoomArea.json", true), objRead);
+        QCOMPARE(broken(), nBefore + int(objRead.isEmpty() && !baText.isEmpty()));
+    }
+
+    // SIGKILL at arbitrary moments of a stream of rewrites: the file is always one whole object.
+    void killedWriter()
+    {
+        const QString strPath = appDir.filePath("PrinterConfig.json");
         for (int nKill = 0; nKill < 8; ++nKill) {
             QProcess writer;
             writer.start(QCoreApplication::applicationFilePath(), {"--write-forever", appDir.path()});
-            QTRY_VERIFY_WITH_TIMEOUT(file.exists(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(strPath), 10000);
             QTest::qWait(QRandomGenerator::global()->bounded(20, 120));
             writer.kill();
-            QVERIFY(writer.waitForFinished() && file.open(QIODevice::ReadOnly));
-            const QJsonObject obj = QJsonDocument::fromJson(file.readAll()).object();
-            file.close();
+            QVERIFY(writer.waitForFinished());
+            const QJsonObject obj = QJsonDocument::fromJson(readFile(strPath)).object();
             QCOMPARE(obj, bigObject(obj.value("round").toInt(-1)));
         }
     }
@@ -53,7 +65,8 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    for (int nRound = 0; argc == 3 && qstrcmp(argv[1], "--write-forever") == 0; ++nRound) // the writer the crash test kills
+    // The writer the crash test kills.
+    for (int nRound = 0; argc == 3 && qstrcmp(argv[1], "--write-forever") == 0; ++nRound)
         PrinterJson(QString::fromLocal8Bit(argv[2])).writeJsonFile(bigObject(nRound), "./PrinterConfig.json");
     QCoreApplication app(argc, argv);
     TestCommandsStore tc;

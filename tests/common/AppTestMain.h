@@ -12,8 +12,13 @@ inline QString dispatchAndWait(const QByteArray &baBody)
 {
     QString strReply;
     bool bDone = false;
-    mainApp()->dispatcher()->dispatch(baBody, [&](const QString &str) { strReply = str, bDone = true; });
-    return QTest::qWaitFor([&] { return bDone; }, 30000) ? strReply : QStringLiteral("(no reply)");
+    mainApp()->dispatcher()->dispatch(baBody, [&](const QString &str) {
+        strReply = str;
+        bDone = true;
+    });
+    if (!QTest::qWaitFor([&] { return bDone; }, 30000))
+        return "(no reply)";
+    return strReply;
 }
 
 // The real application object as the test's QApplication: started, its files in a fresh temporary directory.

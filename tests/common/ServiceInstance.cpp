@@ -1,19 +1,11 @@
 #include "common/ServiceInstance.h"
 
 #include <QDate>
-#include <QFile>
 #include <QTcpSocket>
-#include <QThread>
+#include <QTest>
 
-#include <climits>
-
-template <typename Check> static bool pollFor(int nTimeoutMs, Check check)
-{
-    bool bDone = false;
-    for (const QDeadlineTimer deadline(nTimeoutMs); !(bDone = check()) && !deadline.hasExpired();)
-        QThread::msleep(50);
-    return bDone;
-}
+#include "common/TestFiles.h"
+#include "server/HttpServer.h"
 
 ServiceInstance::ServiceInstance()
 {
@@ -21,39 +13,40 @@ ServiceInstance::ServiceInstance()
     proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
 
-bool ServiceInstance::start(const QStringList &lstArgs, const QProcessEnvironment &env, int nTimeoutMs)
+bool ServiceInstance::start(const QStringList &lstArgs)
 {
-    proc.setProcessEnvironment(env);
     proc.setWorkingDirectory(tmpDir.path());
     proc.start(executable(), lstArgs);
-    return proc.waitForStarted(nTimeoutMs) && pollFor(nTimeoutMs, [this] {
+    const auto listening = [this] {
         QTcpSocket socket;
-        socket.connectToHost(QStringLiteral("127.0.0.1"), 12380);
+        socket.connectToHost("127.0.0.1", CHttpServer::kDefaultPort);
         return socket.waitForConnected(200) || proc.state() == QProcess::NotRunning;
-    }) && proc.state() == QProcess::Running;
+    };
+    return proc.waitForStarted() && QTest::qWaitFor(listening, 15000) && proc.state() == QProcess::Running;
 }
 
 int ServiceInstance::waitForExit(int nTimeoutMs)
 {
-    const bool bEnded = proc.state() == QProcess::NotRunning || proc.waitForFinished(nTimeoutMs);
-    return bEnded && proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : INT_MIN;
+    proc.waitForFinished(nTimeoutMs);
+    if (proc.state() != QProcess::NotRunning || proc.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return proc.exitCode();
 }
 
-QString ServiceInstance::readLog(const QString &strPrefix) const
+QString ServiceInstance::readLog() const
 {
-    QFile file(QStringLiteral("%1/logs/%2_%3.log").arg(tmpDir.path(), strPrefix, QDate::currentDate().toString(Qt::ISODate)));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return readFile(dir() + QDate::currentDate().toString("'/logs/PrinterLog_'yyyy-MM-dd'.log'"));
 }
 
-bool ServiceInstance::waitForLog(const QString &strText, int nTimeoutMs, const QString &strPrefix) const
+bool ServiceInstance::waitForLog(const QString &strText, int nTimeoutMs) const
 {
-    return pollFor(nTimeoutMs, [&] { return readLog(strPrefix).contains(strText); });
+    return QTest::qWaitFor([&] { return readLog().contains(strText); }, nTimeoutMs);
 }
 
 QByteArray buildPost(const QByteArray &baBody)
 {
-    return "POST / HTTP/1.1\r\nHost: 127.0.0.1:12380\r\nContent-Type: text/plain\r\nContent-Length: "
-           + QByteArray::number(baBody.size()) + "\r\n\r\n" + baBody;
+    return "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/plain\r\nContent-Length: "
+        + QByteArray::number(baBody.size()) + "\r\n\r\n" + baBody;
 }
 
 QByteArray httpReply(const QByteArray &baBody)
@@ -65,7 +58,8 @@ QByteArray httpReply(const QByteArray &baBody)
 QList<QByteArray> replyBodies(const QByteArray &baStream)
 {
     QList<QByteArray> lstBodies;
-    for (int nPos = 0, nBody; (nBody = baStream.indexOf("\r\n\r\n", nPos) + 4) >= 4;) {
+    int nPos = 0;
+    for (int nBody = baStream.indexOf("\r\n\r\n") + 4; nBody >= 4; nBody = baStream.indexOf("\r\n\r\n", nPos) + 4) {
         const QByteArray baHeader = baStream.mid(nPos, nBody - nPos);
         const int nField = baHeader.indexOf("Content-Length:");
         const int nLength = baHeader.mid(nField + 15).split('\r').value(0).trimmed().toInt();
@@ -80,17 +74,29 @@ QList<QByteArray> replyBodies(const QByteArray &baStream)
 QByteArray httpExchange(const QByteArray &baRequest, int nReplies, int nTimeoutMs)
 {
     QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), 12380);
+    socket.connectToHost("127.0.0.1", CHttpServer::kDefaultPort);
     socket.write(baRequest); // sent once connected
     socket.waitForBytesWritten(nTimeoutMs);
     QByteArray baReceived;
-    for (const QDeadlineTimer deadline(nTimeoutMs); replyBodies(baReceived).size() < nReplies && !deadline.hasExpired()
-         && (socket.waitForReadyRead(100) || socket.state() == QAbstractSocket::ConnectedState);)
+    const QDeadlineTimer deadline(nTimeoutMs);
+    while (replyBodies(baReceived).size() < nReplies && !deadline.hasExpired()) {
+        if (!socket.waitForReadyRead(100) && socket.state() != QAbstractSocket::ConnectedState)
+            break;
         baReceived += socket.readAll();
+    }
     return baReceived;
 }
 
 QByteArray postCommand(const QByteArray &baBody, int nTimeoutMs)
 {
     return replyBodies(httpExchange(buildPost(baBody), 1, nTimeoutMs)).value(0);
+}
+
+int runToEnd(const QString &strProgram, const QStringList &lstArgs)
+{
+    QProcess process;
+    process.start(strProgram, lstArgs);
+    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
 }

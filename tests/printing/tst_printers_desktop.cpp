@@ -4,27 +4,27 @@
 #include <QJsonDocument>
 #include <QTcpSocket>
 #include <QtTest>
+
 #include <csignal>
 #include <cups/cups.h>
+
 #include "PdfOutput.h"
 #include "common/ServiceInstance.h"
+#include "server/HttpServer.h"
 
 namespace {
-const QByteArray kStatus = buildPost(R"({"Msg":"PrinterStatus"})"), kInfo = buildPost(R"({"Msg":"InfoData"})");
+const QByteArray kStatus = buildPost(R"({"Msg":"PrinterStatus"})");
+const QByteArray kInfo = buildPost(R"({"Msg":"InfoData"})");
 
-// One keep-alive connection that notes when each reply arrived, counted from its first send.
-struct Client : QTcpSocket {
-    QElapsedTimer timer;
+// One keep-alive connection and the replies it got.
+struct Client : QTcpSocket
+{
     QByteArray baReceived;
-    QList<qint64> lstArrivedMs;
-    Client(const QByteArray &baRequests)
+
+    explicit Client(const QByteArray &baRequests)
     {
-        connect(this, &QTcpSocket::readyRead, [this] {
-            for (baReceived += readAll(); lstArrivedMs.size() < bodies().size();)
-                lstArrivedMs << timer.elapsed();
-        });
-        connectToHost("127.0.0.1", 12380);
-        timer.start();
+        connect(this, &QTcpSocket::readyRead, [this] { baReceived += readAll(); });
+        connectToHost("127.0.0.1", CHttpServer::kDefaultPort);
         write(baRequests); // in one piece once connected
     }
     QList<QByteArray> bodies() const { return replyBodies(baReceived); }
@@ -36,7 +36,9 @@ QString printersOf(const QByteArray &baReply)
     QStringList lstNames;
     for (const QJsonValue &value : QJsonDocument::fromJson(baReply)["data"].toArray())
         lstNames << value["name"].toString() + '/' + QString::number(value["default"].toInt());
-    return lstNames.isEmpty() ? QString::fromUtf8(baReply) : lstNames.join(' ');
+    if (lstNames.isEmpty())
+        return QString::fromUtf8(baReply);
+    return lstNames.join(' ');
 }
 QString printers() { return printersOf(postCommand(R"({"Msg":"PrinterStatus"})")); }
 }
@@ -44,6 +46,7 @@ QString printers() { return printersOf(postCommand(R"({"Msg":"PrinterStatus"})")
 class TestPrintersDesktop : public QObject
 {
     Q_OBJECT
+
     ServiceInstance service;
     const pid_t nCupsdPid = qEnvironmentVariableIntValue("VEXA_CUPSD_PID");
 
@@ -57,26 +60,27 @@ class TestPrintersDesktop : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS") && nCupsdPid > 0, "run through with-avahi.sh, VEXA_PRIVATE_CUPSD=1");
+        QVERIFY2(nCupsdPid > 0, "run through with-avahi.sh, VEXA_PRIVATE_CUPSD=1");
         VEXA_REQUIRE_PDF_QUEUE();
-        QElapsedTimer timer; // only meaningful where libcups' own destination list browses (250 ms), as on a desktop
+        // Meaningful only where libcups' own destination list browses (250 ms), as on a desktop.
+        QElapsedTimer timer;
         timer.start();
         cups_dest_t *pDests = nullptr;
         cupsFreeDests(cupsGetDests2(CUPS_HTTP_DEFAULT, &pDests), pDests);
-        QVERIFY2(timer.elapsed() >= 200, qPrintable(QStringLiteral("avahi is not browsing: %1 ms").arg(timer.elapsed())));
+        QVERIFY2(timer.elapsed() >= 200, "avahi is not browsing");
     }
     void cleanupTestCase() { ::kill(nCupsdPid, SIGCONT); }
 
-    // The service must not browse, neither for PrinterStatus nor for an InfoData meanwhile.
+    // Neither PrinterStatus nor an InfoData meanwhile waits for browsing; offline USB printers are left out.
     void printerStatusDoesNotBrowse()
     {
-        startService("VexaNetOff/0 " + PdfOutput::queueName() + "/1");
+        const QString strPrinters = "VexaNetOff/0 " + PdfOutput::queueName() + "/1";
+        startService(strPrinters);
         for (int nRound = 0; nRound < 3; ++nRound) {
-            Client status(kStatus), info(kInfo);
-            QTRY_VERIFY_WITH_TIMEOUT(status.lstArrivedMs.size() == 1 && info.lstArrivedMs.size() == 1, 5000);
-            QVERIFY2(qMax(status.lstArrivedMs[0], info.lstArrivedMs[0]) < 150, qPrintable(QStringLiteral("PrinterStatus %1 ms, InfoData %2 ms")
-                                                                                         .arg(status.lstArrivedMs[0]).arg(info.lstArrivedMs[0])));
-            QCOMPARE(printersOf(status.bodies().value(0)), "VexaNetOff/0 " + PdfOutput::queueName() + "/1");
+            Client status(kStatus);
+            Client info(kInfo);
+            QTRY_VERIFY_WITH_TIMEOUT(status.bodies().size() == 1 && info.bodies().size() == 1, 150);
+            QCOMPARE(printersOf(status.bodies().value(0)), strPrinters);
         }
     }
 
@@ -87,18 +91,18 @@ private slots:
         qputenv("CUPS_SERVER", qgetenv("VEXA_CUPSD_SOCKET"));
         startService("HungQueue/1");
         QCOMPARE(::kill(nCupsdPid, SIGSTOP), 0);
-        Client pipelined(kStatus + kInfo), receipt(buildPost(R"({"data":"<p>hung</p>","Name":"HungQueue"})"));
+        Client pipelined(kStatus + kInfo);
+        Client receipt(buildPost(R"({"data":"<p>hung</p>","Name":"HungQueue"})"));
         QTest::qWait(100); // both wait on the scheduler
         Client info(kInfo);
-        QTRY_VERIFY_WITH_TIMEOUT(info.lstArrivedMs.size() == 1, 500);
-        QTRY_VERIFY_WITH_TIMEOUT(pipelined.lstArrivedMs.size() == 2 && receipt.lstArrivedMs.size() == 1, 5000);
-        QVERIFY2(pipelined.lstArrivedMs[0] < 4000 && receipt.lstArrivedMs[0] < 4000, qPrintable(QString::number(pipelined.lstArrivedMs[0])));
+        QTRY_COMPARE_WITH_TIMEOUT(info.bodies().size(), 1, 500);
+        QTRY_VERIFY_WITH_TIMEOUT(pipelined.bodies().size() == 2 && receipt.bodies().size() == 1, 3900);
         QCOMPARE(pipelined.bodies(), QList<QByteArray>({"{\"code\":200, \"data\":[\n]\n}", info.bodies().value(0)}));
         QCOMPARE(receipt.bodies(), QList<QByteArray>({"{\"code\":1}"}));
         // One line per unanswered query (the PrinterStatus and the receipt's printer check).
-        QTRY_COMPARE_WITH_TIMEOUT(service.readLog().count(QStringLiteral("获取打印机列表超时(3000ms)，按无打印机应答")), 2, 7000);
+        QTRY_COMPARE_WITH_TIMEOUT(service.readLog().count("列表超时(3000ms)，按无打印机应答"), 2, 7000);
         QCOMPARE(::kill(nCupsdPid, SIGCONT), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(printers(), QStringLiteral("HungQueue/1"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(printers(), QString("HungQueue/1"), 10000);
     }
 };
 

@@ -1,29 +1,38 @@
 // The print queue's worker: order, one job at a time, quantities, the logo wait, closing mid-print.
+#include <QtTest>
+
 #include <thread>
-#include "common/AppTestMain.h"
+
 #include "log/Log.h"
 #include "printing/PrinterQueue.h"
 
 class TestPrintQueue : public QObject
 {
     Q_OBJECT
+
     QTemporaryDir dirLogos;
 
     void add(CPrinterQueue &queue, const QString &strContent, const QString &strLogo = "present.png")
     {
-        PrintJob job{0, 0, 0, 0, QString(), strContent, strLogo.isEmpty() ? QString() : dirLogos.filePath(strLogo), QDateTime::currentMSecsSinceEpoch(), false};
+        PrintJob job;
+        job.strContent = strContent;
+        if (!strLogo.isEmpty())
+            job.strLogo = dirLogos.filePath(strLogo);
+        job.llQueuedMs = QDateTime::currentMSecsSinceEpoch();
         queue.addPrintJob(job);
     }
 
 private slots:
     void initTestCase() { QVERIFY(QFile(dirLogos.filePath("present.png")).open(QIODevice::WriteOnly)); }
 
-    void printsInOrderOneAtATimeUntilClosed()
+    void inOrderOneAtATimeUntilClosed()
     {
         QStringList lstEvents; // quantities and each print's start (+) and end (-); read after the join
-        QSemaphore semStarted, semRelease;
+        QSemaphore semStarted;
+        QSemaphore semRelease;
         auto pQueue = std::make_unique<CPrinterQueue>();
-        connect(pQueue.get(), &CPrinterQueue::quantityChanged, this, [&](int n) { lstEvents << QString::number(n); }, Qt::DirectConnection);
+        const auto note = [&](int n) { lstEvents << QString::number(n); };
+        connect(pQueue.get(), &CPrinterQueue::quantityChanged, this, note, Qt::DirectConnection);
         const auto releaseOnFailure = qScopeGuard([&semRelease] { semRelease.release(10); }); // before the queue goes
         pQueue->setPrintFunction([&](PrintJob &job) {
             lstEvents << '+' + job.strContent;
@@ -36,10 +45,13 @@ private slots:
         pQueue->start(); // normal priority: an idle-priority worker may starve while other tests run
         semRelease.release(2);
         QVERIFY(semStarted.tryAcquire(3, 5000)); // "third" is in print
-        std::thread releaser([&semRelease] { QThread::msleep(300); semRelease.release(); });
+        std::thread releaser([&semRelease] {
+            QThread::msleep(300);
+            semRelease.release();
+        });
         pQueue.reset(); // finishes "third", drops "fourth"
         releaser.join();
-        QCOMPARE(lstEvents.join(' '), QStringLiteral("1 2 3 4 +first -first 3 +second -second 2 +third -third 1"));
+        QCOMPARE(lstEvents.join(' '), QString("1 2 3 4 +first -first 3 +second -second 2 +third -third 1"));
     }
 
     void logoWait_data()
@@ -55,18 +67,21 @@ private slots:
     {
         QFETCH(QString, strLogo);
         QFETCH(int, nWaitMs);
+        const QString strPath = dirLogos.filePath(strLogo);
         if (nWaitMs > 0 && nWaitMs < 1500)
-            QTimer::singleShot(nWaitMs, this, [this, strLogo] { QFile(dirLogos.filePath(strLogo)).open(QIODevice::WriteOnly); });
+            QTimer::singleShot(nWaitMs, this, [strPath] { QFile(strPath).open(QFile::WriteOnly); });
         std::atomic<qint64> llWaitedMs{-1};
         CPrinterQueue queue;
-        queue.setPrintFunction([&](PrintJob &job) { llWaitedMs = QDateTime::currentMSecsSinceEpoch() - job.llQueuedMs; });
+        const auto print = [&](PrintJob &job) { llWaitedMs = QDateTime::currentMSecsSinceEpoch() - job.llQueuedMs; };
+        queue.setPrintFunction(print);
         add(queue, "x", strLogo);
         queue.start();
-        QTRY_VERIFY2_WITH_TIMEOUT(llWaitedMs >= nWaitMs && llWaitedMs < nWaitMs + 800, qPrintable(QString::number(llWaitedMs)), 5000);
-        const QString strLine = QStringLiteral("打印机等待获取商家logo文件超时，现直接打印(%1)").arg(strLogo);
+        QTRY_VERIFY_WITH_TIMEOUT(llWaitedMs >= nWaitMs, 5000);
+        QVERIFY2(llWaitedMs < nWaitMs + 800, qPrintable(QString::number(llWaitedMs)));
+        const QString strLine = "商家logo文件超时，现直接打印(" + strLogo + ')';
         QCOMPARE(g_printerLog.pendingLines().filter(strLine).size(), int(nWaitMs >= 1500));
     }
 };
 
-VEXA_TEST_MAIN_WITH_APP(TestPrintQueue)
+QTEST_GUILESS_MAIN(TestPrintQueue)
 #include "tst_printqueue.moc"

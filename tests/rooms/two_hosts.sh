@@ -1,20 +1,30 @@
 #!/bin/bash
 # The service (192.168.77.20/24) and set-top boxes (.30, .31) in two namespaces joined by a veth pair made
-# inside them, the host untouched. Usage: two_hosts.sh <VexaPrinter> <box-script> (root; else 77, skipped)
+# inside them, the host untouched. Usage: two_hosts.sh <VexaPrinter> <box script> (root; else 77, skipped)
 set -u
-[ "$(id -u)" = 0 ] && command -v ip >/dev/null || { echo "SKIP: needs root and iproute2"; exit 77; }
-SERVICE_BIN=$1 BOX_SCRIPT=$2 SVC=vexa-svc-$$ BOX=vexa-box-$$ WORK=$(mktemp -d /tmp/vexa-2hosts.XXXXXX)
-trap 'ip netns pids "$SVC" 2>/dev/null | xargs -r kill -9; ip netns del "$SVC"; ip netns del "$BOX"; rm -rf "$WORK"' EXIT
+if [ "$(id -u)" != 0 ] || ! command -v ip >/dev/null; then
+    echo "SKIP: needs root and iproute2"
+    exit 77
+fi
+bin=$1 script=$2 svc=vexa-svc-$$ box=vexa-box-$$ work=$(mktemp -d /tmp/vexa-2hosts.XXXXXX)
+trap 'ip netns pids "$svc" | xargs -r kill -9; ip netns del "$svc"; ip netns del "$box"; rm -rf "$work"' EXIT
 set -e
-ip netns add "$SVC"; ip netns add "$BOX"
-ip -n "$SVC" link add vxs type veth peer name vxb netns "$BOX"
-ip -n "$SVC" addr add 192.168.77.20/24 dev vxs
-for host in 30 31; do ip -n "$BOX" addr add 192.168.77.$host/24 dev vxb; done
-for ns_dev in "$SVC vxs" "$BOX vxb"; do
-    set -- $ns_dev
-    ip -n "$1" link set lo up; ip -n "$1" link set "$2" up; ip -n "$1" route add 224.0.0.0/4 dev "$2"
+ip netns add "$svc"
+ip netns add "$box"
+ip -n "$svc" link add vxs type veth peer name vxb netns "$box"
+ip -n "$svc" addr add 192.168.77.20/24 dev vxs
+ip -n "$box" addr add 192.168.77.30/24 dev vxb
+ip -n "$box" addr add 192.168.77.31/24 dev vxb
+for ns in "$svc vxs" "$box vxb"; do
+    set -- $ns
+    ip -n "$1" link set lo up
+    ip -n "$1" link set "$2" up
+    ip -n "$1" route add 224.0.0.0/4 dev "$2"
 done
-cp "$SERVICE_BIN" "$WORK/VexaPrinter"  # it keeps its files beside the executable
-ip netns exec "$SVC" unshare --ipc -- env QT_QPA_PLATFORM=offscreen "$WORK/VexaPrinter" >"$WORK/service.out" 2>&1 </dev/null &
+cp "$bin" "$work/VexaPrinter" # it keeps its files beside the executable
+ip netns exec "$svc" unshare --ipc -- env QT_QPA_PLATFORM=offscreen "$work/VexaPrinter" >"$work/out" 2>&1 </dev/null &
 # Bounded well inside the CTest time-out, so the trap always gets to clean up.
-timeout -k 5 75 ip netns exec "$BOX" python3 "$BOX_SCRIPT" || { rc=$?; tail -c 4000 "$WORK/service.out"; exit $rc; }
+if ! timeout -k 5 75 ip netns exec "$box" python3 "$script"; then
+    tail -c 4000 "$work/out"
+    exit 1
+fi

@@ -1,38 +1,50 @@
-// The updater link: a close request on UDP 19682 (or the "quit" messenger's) is answered twice to :19681, then the service exits.
+// The updater link: a close request (or the "quit" messenger's) is answered twice, then the service exits.
 #include <QNetworkDatagram>
 #include <QtTest>
 #include <QUdpSocket>
 
 #include "common/ServiceInstance.h"
+#include "update/AutoUpdate.h"
 
 class TestUpdateLink : public QObject
 {
     Q_OBJECT
+
 private slots:
     void closeRequest_data()
     {
-        QTest::addColumn<QList<QByteArray>>("lstRequests"), QTest::addColumn<QByteArray>("baAnswer"); // no request: "quit" asks
-        QTest::newRow("CloseApp echoes its time") << QList<QByteArray>{R"({"query":"CloseApp","time":"123"})"} << QByteArray(R"({"query":"CloseApp","check":"123"})");
-        QTest::newRow("other queries unanswered, yet the last one's time is sent") << QList<QByteArray>{R"({"query":"Hello","time":"77"})", R"({"query":"closeapp","time":"5"})", "not json",
-                                                                    R"({"query":"IsUpdated"})"} << QByteArray(R"({"query":"IsUpdated","check":""})");
-        QTest::newRow("long time cut to 158 bytes") << QList<QByteArray>{"{\"query\":\"CloseApp\",\"time\":\"" + QByteArray(200, 'x') + "\"}"}
-                                                    << ("{\"query\":\"CloseApp\",\"check\":\"" + QByteArray(200, 'x')).left(158);
-        QTest::newRow("quit messenger") << QList<QByteArray>() << QByteArray(R"({"query":"IsUpdated","check":""})");
+        QTest::addColumn<QList<QByteArray>>("lstRequests"); // none: "quit" asks
+        QTest::addColumn<QByteArray>("baAnswer");
+        QTest::newRow("others unanswered, the last time is sent")
+            << QList<QByteArray>{R"({"query":"Hi","time":"7"})", R"({"query":"closeapp","time":"5"})", "no json",
+                                 R"({"query":"IsUpdated"})"}
+            << CAutoUpdate::buildAnswer("IsUpdated", "");
+        const QByteArray baTime(200, 'x');
+        QTest::newRow("CloseApp echoes its time, cut")
+            << QList<QByteArray>{"{\"query\":\"CloseApp\",\"time\":\"" + baTime + "\"}"}
+            << CAutoUpdate::buildAnswer("CloseApp", baTime);
+        QTest::newRow("quit messenger") << QList<QByteArray>() << CAutoUpdate::buildAnswer("IsUpdated", "");
     }
     void closeRequest()
     {
         QFETCH(QList<QByteArray>, lstRequests);
         QFETCH(QByteArray, baAnswer);
+        QVERIFY(baAnswer.size() <= CAutoUpdate::kMaxAnswerBytes);
         QUdpSocket answers;
+        QVERIFY(answers.bind(QHostAddress::LocalHost, CAutoUpdate::kAnswerPort));
         ServiceInstance service;
-        QVERIFY(answers.bind(QHostAddress::LocalHost, 19681) && service.start());
+        QVERIFY(service.start());
         for (const QByteArray &baRequest : lstRequests)
-            QCOMPARE(answers.writeDatagram(baRequest, QHostAddress::LocalHost, 19682), qint64(baRequest.size()));
-        QVERIFY(!lstRequests.isEmpty() || QProcess::execute(service.executable(), {QStringLiteral("quit")}) == 0);
-        for (int i = 0; i < 2; ++i)
-            QCOMPARE(((answers.hasPendingDatagrams() || answers.waitForReadyRead(5000)), answers.receiveDatagram().data()), baAnswer);
+            QVERIFY(answers.writeDatagram(baRequest, QHostAddress::LocalHost, CAutoUpdate::kListenPort) > 0);
+        if (lstRequests.isEmpty())
+            QCOMPARE(runToEnd(service.executable(), {"quit"}), 0);
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(answers.hasPendingDatagrams() || answers.waitForReadyRead(5000));
+            QCOMPARE(answers.receiveDatagram().data(), baAnswer);
+        }
         QCOMPARE(service.waitForExit(10000), 0);
-        QVERIFY(lstRequests.isEmpty() || (!answers.hasPendingDatagrams() && !answers.waitForReadyRead(200))); // the messenger's two may get two each
+        if (!lstRequests.isEmpty()) // the messenger's two requests may get two answers each
+            QVERIFY(!answers.hasPendingDatagrams() && !answers.waitForReadyRead(200));
     }
 };
 
