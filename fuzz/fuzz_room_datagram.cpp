@@ -1,4 +1,5 @@
-// The JSON of a datagram at the room services' port: a box status and a relayed subtitle, through the rules.
+// The JSON of a datagram at the room services' port (a box status, a relayed subtitle) through the
+// rules; the same JSON read as "./subtitle.conf" and written back.
 #include <QJsonDocument>
 
 #include "rooms/StbRules.h"
@@ -10,5 +11,6 @@ extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
     StbRules::listEntry(StbRules::parseStatus(obj, QString(), 0));
     SubtitleRules::deleteMode(obj["data"]);
     SubtitleRules::splitAccounts(SubtitleRules::fromCommand(obj["data"]).accountIds);
+    SubtitleRules::toFile(SubtitleRules::fromFile(obj));
     return 0;
 }

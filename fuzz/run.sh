@@ -9,8 +9,7 @@ seconds=${1:-30}
 shift || true
 targets=("$@")
 if [ ${#targets[@]} = 0 ]; then
-    targets=(fuzz_http_parser fuzz_dispatch fuzz_printer_config fuzz_updater_datagram fuzz_room_datagram)
-    targets+=(fuzz_subtitle_conf)
+    targets=(fuzz_http_parser fuzz_dispatch fuzz_updater_datagram fuzz_room_datagram)
 fi
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXA_FUZZ=ON \
     -DVEXA_BUILD_TESTS=OFF >/dev/null
