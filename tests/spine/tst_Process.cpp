@@ -1,5 +1,6 @@
-// The real executable: the "quit" messenger, and one instance at a time, also after a SIGKILL. The
-// holder's marker, a one-byte System V segment, appears a little after its HTTP port opens.
+// The real executable: the "quit" messenger, the updater link's close request, and one instance at a
+// time, also after a SIGKILL. The holder's marker, a one-byte System V segment, appears a little after
+// its HTTP port opens.
 #include <QtNetwork>
 #include <QtTest>
 
@@ -50,6 +51,40 @@ private slots:
         QCOMPARE(lstDatagrams, QList<QByteArray>({"{\"query\":\"IsUpdated\"}", "{\"query\":\"IsUpdated\"}"}));
         QVERIFY(markers().isEmpty());
         QCOMPARE(QDir(messenger.dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList("VexaPrinter"));
+    }
+
+    void closeRequest_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("lstRequests");
+        QTest::addColumn<QByteArray>("baAnswer");
+        // The last request is the messenger's.
+        QTest::newRow("others unanswered, the last time is sent")
+            << QList<QByteArray>{R"({"query":"Hi","time":"7"})", R"({"query":"closeapp","time":"5"})", "no json",
+                                 R"({"query":"IsUpdated"})"}
+            << CAutoUpdate::buildAnswer("IsUpdated", "");
+        const QByteArray baTime(200, 'x');
+        QTest::newRow("CloseApp echoes its time, cut")
+            << QList<QByteArray>{"{\"query\":\"CloseApp\",\"time\":\"" + baTime + "\"}"}
+            << CAutoUpdate::buildAnswer("CloseApp", baTime);
+    }
+    // The updater's close request is answered twice, then the service exits.
+    void closeRequest()
+    {
+        QFETCH(QList<QByteArray>, lstRequests);
+        QFETCH(QByteArray, baAnswer);
+        QVERIFY(baAnswer.size() <= CAutoUpdate::kMaxAnswerBytes);
+        QUdpSocket answers;
+        QVERIFY(answers.bind(QHostAddress::LocalHost, CAutoUpdate::kAnswerPort));
+        ServiceInstance service;
+        QVERIFY(service.start());
+        for (const QByteArray &baRequest : lstRequests)
+            QVERIFY(answers.writeDatagram(baRequest, QHostAddress::LocalHost, CAutoUpdate::kListenPort) > 0);
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(answers.hasPendingDatagrams() || answers.waitForReadyRead(5000));
+            QCOMPARE(answers.receiveDatagram().data(), baAnswer);
+        }
+        QCOMPARE(service.waitForExit(10000), 0);
+        QVERIFY(!answers.hasPendingDatagrams() && !answers.waitForReadyRead(200));
     }
 
     // A second start exits with 0 and leaves the holder alone; a SIGKILL leaves the marker unattached,
