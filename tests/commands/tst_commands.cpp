@@ -1,18 +1,34 @@
-// Dispatcher refusals, the stored Settings and the room area commands, "PrinterStatus" without a scheduler
-// and the user's own default printer, on the in-process application object. The printer list with a
-// scheduler (offline USB printers left out) is checked in tst_printers_desktop.
+// On the in-process application object: dispatcher refusals, the stored requests and the user's own
+// default printer. The JSON file store on a folder of its own: reading, and crash safety of writes (a
+// child running this binary writes). A failed write is answered 0: tst_reliability_service.
+#include <QJsonArray>
 #include <QJsonDocument>
 
+#include "commands/PrinterJson.h"
 #include "common/AppTestMain.h"
 #include "common/TestFiles.h"
 #include "log/Log.h"
 #include "platform/Printers.h"
 
-static QString filePath(const QString &strName) { return mainApp()->appDir() + '/' + strName; }
+namespace {
+QString filePath(const QString &strName) { return mainApp()->appDir() + '/' + strName; }
 
-class TestCommandsDispatcher : public QObject
+// The object of round n, big enough that a write takes a while.
+QJsonObject bigObject(int nRound)
+{
+    const QVector<QString> vecData(20000, QString("printer-%1").arg(nRound));
+    return {{"round", nRound}, {"data", QJsonArray::fromStringList(vecData.toList())}};
+}
+
+int broken() { return g_printerLog.pendingLines().filter("解析失败,./RoomArea.json").size(); }
+}
+
+class TestCommands : public QObject
 {
     Q_OBJECT
+
+    QTemporaryDir storeDir;
+    PrinterJson store{storeDir.path()};
 
 private slots:
     void refusals_data()
@@ -42,8 +58,7 @@ private slots:
         QVERIFY(!QFile::exists(filePath("PrinterConfig.json")));
     }
 
-    // Settings keep the whole request; SetRoomArea's request is what GetRoomArea answers, indented. With the
-    // application directory gone (a root test cannot rely on file modes), both answer 0 and log the failure.
+    // Settings keep the whole request; SetRoomArea's request is what GetRoomArea answers, indented.
     void requestsAreStored()
     {
         const QByteArray baRequest = R"({"Msg":"Settings","extra":"保留","data":[{"Name":"A","Height":null}]})";
@@ -53,21 +68,6 @@ private slots:
         const QByteArray baArea = QString(R"({"Msg":"SetRoomArea","b":{"楼层":2},"c":[]})").toUtf8();
         QCOMPARE(dispatchAndWait(baArea), QString("{\"code\":200}"));
         QCOMPARE(dispatchAndWait(R"({"Msg":"GetRoomArea"})"), QJsonDocument::fromJson(baArea).toJson());
-        QVERIFY(QDir().rename(mainApp()->appDir(), mainApp()->appDir() + ".moved"));
-        const int nFrom = g_printerLog.pendingLines().size();
-        QCOMPARE(dispatchAndWait(R"({"Msg":"Settings","data":[]})"), QString("{\"code\":0}"));
-        QCOMPARE(dispatchAndWait(R"({"Msg":"SetRoomArea","a":1})"), QString("{\"code\":0}"));
-        const QStringList lstLines = g_printerLog.pendingLines().mid(nFrom);
-        QVERIFY(QDir().rename(mainApp()->appDir() + ".moved", mainApp()->appDir()));
-        QCOMPARE(lstLines.filter("] 打印机配置写失败,./PrinterConfig.json (").size(), 1);
-        QCOMPARE(lstLines.filter("] 打印机配置写失败,./RoomArea.json (").size(), 1);
-    }
-
-    // Looked up for every query.
-    void printerStatusWithoutScheduler()
-    {
-        qputenv("CUPS_SERVER", "/nonexistent/vexa-cups.sock");
-        QCOMPARE(dispatchAndWait(R"({"Msg":"PrinterStatus"})"), QString("{\"code\":200, \"data\":[\n]\n}"));
     }
 
     // The user's own default wins over the scheduler's, found the way libcups finds it.
@@ -87,7 +87,57 @@ private slots:
         QFETCH(QByteArrayList, lstCase);
         QCOMPARE(Platform::userDefaultDestination(lstCase[0], lstCase[1], lstCase.mid(2, 2)), QString(lstCase[4]));
     }
+
+    void read_data()
+    {
+        QTest::addColumn<QByteArray>("baText");
+        QTest::addColumn<QJsonObject>("objRead"); // an empty one from a file that is not empty is reported
+        QTest::newRow("a zero byte ends the text") << QByteArray("{\"a\":1}\0{garbage", 16) << QJsonObject{{"a", 1}};
+        QTest::newRow("cut by a zero byte") << QByteArray("{\"a\":\0 1}", 9) << QJsonObject();
+        QTest::newRow("empty") << QByteArray() << QJsonObject();
+        QTest::newRow("cut") << QByteArray("{\"a\":") << QJsonObject();
+    }
+    // Silent unless asked; a missing file is no fault.
+    void read()
+    {
+        QFETCH(QByteArray, baText);
+        QFETCH(QJsonObject, objRead);
+        QVERIFY(writeFile(storeDir.filePath("RoomArea.json"), baText));
+        const int nBefore = broken();
+        QCOMPARE(store.readJsonFile("./RoomArea.json"), objRead);
+        QCOMPARE(store.readJsonFile("./Missing.json", true), QJsonObject());
+        QCOMPARE(broken(), nBefore);
+        QCOMPARE(store.readJsonFile("./RoomArea.json", true), objRead);
+        QCOMPARE(broken(), nBefore + int(objRead.isEmpty() && !baText.isEmpty()));
+    }
+
+    // SIGKILL at arbitrary moments of a stream of rewrites: the file is always one whole object.
+    void killedWriter()
+    {
+        const QString strPath = storeDir.filePath("PrinterConfig.json");
+        for (int nKill = 0; nKill < 8; ++nKill) {
+            QProcess writer;
+            writer.start(QCoreApplication::applicationFilePath(), {"--write-forever", storeDir.path()});
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(strPath), 10000);
+            QTest::qWait(QRandomGenerator::global()->bounded(20, 120));
+            writer.kill();
+            QVERIFY(writer.waitForFinished());
+            const QJsonObject obj = QJsonDocument::fromJson(readFile(strPath)).object();
+            QCOMPARE(obj, bigObject(obj.value("round").toInt(-1)));
+        }
+    }
 };
 
-VEXA_TEST_MAIN_WITH_APP(TestCommandsDispatcher)
-#include "tst_commands_dispatcher.moc"
+int main(int argc, char *argv[])
+{
+    // The writer the crash test kills.
+    for (int nRound = 0; argc == 3 && qstrcmp(argv[1], "--write-forever") == 0; ++nRound)
+        PrinterJson(QString::fromLocal8Bit(argv[2])).writeJsonFile(bigObject(nRound), "./PrinterConfig.json");
+    QTemporaryDir appDir;
+    CMainApp app(argc, argv, appDir.path());
+    app.start();
+    TestCommands tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_commands.moc"
