@@ -1,5 +1,6 @@
-// Printer queries to the real service on a desktop: avahi-daemon browses (with-avahi.sh), and a scheduler
-// may stop answering (a private cupsd stopped with SIGSTOP). Every latency is taken over HTTP.
+// The real service on a desktop as far as libcups can tell: avahi-daemon browses (with-avahi.sh). Receipts
+// printed for real on the queue of scripts/test-services.sh, read back from its PDFs; printer queries, also
+// from a scheduler that stops answering (a private cupsd stopped with SIGSTOP). Latencies are taken over HTTP.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpSocket>
@@ -10,6 +11,7 @@
 
 #include "PdfOutput.h"
 #include "common/ServiceInstance.h"
+#include "common/TestFiles.h"
 #include "server/HttpServer.h"
 
 namespace {
@@ -30,6 +32,37 @@ struct Client : QTcpSocket
     QList<QByteArray> bodies() const { return replyBodies(baReceived); }
 };
 
+QString run(const QString &strProgram, const QStringList &lstArgs)
+{
+    QProcess process;
+    process.start(strProgram, lstArgs);
+    process.waitForFinished(20000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The test queue's record takes what the entry before it leaves out: entries walk on with their values.
+QByteArray settings(int nLeft, int nWidth)
+{
+    return QString(R"({"Msg":"Settings","data":[{"Name":"Elsewhere","PrinterLeft":%2,"Width":%3},{"Name":"%1"}]})")
+        .arg(PdfOutput::queueName()).arg(nLeft).arg(nWidth).toUtf8();
+}
+
+// Page 1 at 72 dpi (a pixel is a point): its width in mm and its leftmost column with ink (-1: blank).
+QPoint geometry(const QString &strPdf)
+{
+    QTemporaryDir dir;
+    QProcess::execute("pdftoppm", {"-png", "-gray", "-r", "72", "-singlefile", strPdf, dir.filePath("page")});
+    const QImage image(dir.filePath("page.png"));
+    int nInk = -1;
+    for (int x = image.width() - 1; x >= 0; --x) {
+        for (int y = 0; y < image.height(); ++y) {
+            if (qGray(image.pixel(x, y)) < 128)
+                nInk = x;
+        }
+    }
+    return {qRound(image.width() * 25.4 / 72), nInk};
+}
+
 // "name/default ..." of a PrinterStatus reply (else the reply itself).
 QString printersOf(const QByteArray &baReply)
 {
@@ -48,6 +81,7 @@ class TestPrintersDesktop : public QObject
     Q_OBJECT
 
     ServiceInstance service;
+    const QDateTime dtStart = QDateTime::currentDateTime().addSecs(-1);
     const pid_t nCupsdPid = qEnvironmentVariableIntValue("VEXA_CUPSD_PID");
 
     void startService(const QString &strPrinters) // on the scheduler of $CUPS_SERVER
@@ -55,6 +89,25 @@ class TestPrintersDesktop : public QObject
         service.kill();
         QVERIFY(service.start());
         QCOMPARE(printers(), strPrinters); // the first one reads libcups' configuration
+    }
+
+    // Prints a receipt on the named printer; the path of the PDF that came out, or why none did.
+    QString print(const QString &strPrinter, const QByteArray &baReply = "{\"code\":200}")
+    {
+        const QString strMarker = "VEXA" + QString::number(QDateTime::currentMSecsSinceEpoch());
+        const QString strHtml = "<p>" + strMarker + "</p><p>包厢 A08 消费清单</p><p>啤酒 x6 合计 180.00</p>";
+        const QByteArray baGot = postCommand(QString(R"({"Name":"%1","data":"%2"})").arg(strPrinter, strHtml).toUtf8());
+        if (baGot != baReply)
+            return "reply " + baGot;
+        for (int nTry = 0; nTry < 150; ++nTry) {
+            const QDir dir(PdfOutput::outputDir());
+            for (const QFileInfo &info : dir.entryInfoList({"*.pdf"}, QDir::Files, QDir::Time)) {
+                if (info.lastModified() >= dtStart && run("pdftotext", {info.filePath(), "-"}).contains(strMarker))
+                    return info.filePath();
+            }
+            QTest::qWait(200);
+        }
+        return "no PDF";
     }
 
 private slots:
@@ -70,6 +123,30 @@ private slots:
         QVERIFY2(timer.elapsed() >= 200, "avahi is not browsing");
     }
     void cleanupTestCase() { ::kill(nCupsdPid, SIGCONT); }
+
+    // 80 mm paper with the Chinese text in the mapped CJK font; 40 more points of "PrinterLeft" move the ink
+    // 40 points right. An unknown printer answers 1 and prints on the default. A restart applies
+    // "./PrinterConfig.json" before the first command arrives.
+    void geometryFontFallbackAndRestart()
+    {
+        QVERIFY(service.start());
+        QCOMPARE(postCommand(settings(0, 80)), QByteArray("{\"code\":200}"));
+        const QString strNear = print(PdfOutput::queueName());
+        const QString strFonts = run("pdffonts", {strNear});
+        QVERIFY2(strFonts.contains("WenQuanYi") && !strFonts.contains("DejaVu"), qPrintable(strNear + '\n' + strFonts));
+        QCOMPARE(postCommand(settings(40, 80)), QByteArray("{\"code\":200}"));
+        const QString strFar = print("NoSuchPrinter", "{\"code\":1}");
+        const QPoint near = geometry(strNear);
+        const QPoint far = geometry(strFar);
+        QCOMPARE(near.x(), 80);
+        QCOMPARE(far.x(), 80);
+        QVERIFY(near.y() >= 0);
+        QVERIFY2(qAbs(far.y() - near.y() - 40) <= 3, qPrintable(QString::number(far.y() - near.y())));
+        service.kill();
+        QVERIFY(writeFile(service.dir() + "/PrinterConfig.json", settings(0, 58)));
+        QVERIFY(service.start());
+        QCOMPARE(geometry(print(PdfOutput::queueName())).x(), 58);
+    }
 
     // Neither PrinterStatus nor an InfoData meanwhile waits for browsing; offline USB printers are left out.
     void printerStatusDoesNotBrowse()
