@@ -1,9 +1,9 @@
 #!/bin/bash
 # Installs the Debian package; on Xvfb with a tray host (trayer) starts the program as the menu does and checks
 # the window, the tray icon and the per-user copy; then upgrades it: the autostart entry must run the new one.
-# Usage (under run-isolated.sh, as root; else 77, skipped): install_desktop.sh <build dir> <artifact dir>
+# Usage (under run-isolated.sh, as root; else 77, skipped): install_desktop.sh <build dir>
 set -euo pipefail
-buildDir=$1 artifactDir=$2 entry=/usr/share/applications/vexaprinter.desktop
+buildDir=$1 entry=/usr/share/applications/vexaprinter.desktop
 home=$TMPDIR/home appDir=$TMPDIR/home/.local/share/vexaprinter exe=/usr/lib/vexaprinter/VexaPrinter
 pids=()
 
@@ -51,16 +51,12 @@ startTray() {
 }
 
 [ "$(id -u)" = 0 ] || skip "installing a package needs root"
-for tool in cpack dpkg-deb apt-get xdotool xwininfo import convert Xvfb xdpyinfo trayer; do
+for tool in cpack dpkg-deb apt-get xdotool xwininfo Xvfb xdpyinfo trayer; do
     command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
 cpack -G DEB --config "$buildDir/CPackConfig.cmake" -B "$TMPDIR/pkg" >"$TMPDIR/cpack.log" 2>&1 ||
     fail "cpack: $(cat "$TMPDIR/cpack.log")"
 deb=$(ls "$TMPDIR"/pkg/vexaprinter_*.deb)
-# Loaded at run time: no library scan finds them.
-for dep in fonts-wqy-microhei qml-module-qt-labs-platform libcups2; do
-    dpkg-deb -f "$deb" Depends | grep -q "$dep" || fail "Depends lacks $dep"
-done
 # At the end this build goes back in place, or none as before.
 restore='dpkg -r vexaprinter'
 if dpkg-query -W -f='${Status}' vexaprinter 2>/dev/null | grep -q "install ok installed"; then
@@ -79,15 +75,11 @@ waitFor 100 xdpyinfo
 startTray || startTray || fail "trayer did not start"
 
 cmd=$(sed -n 's/^Exec=//p' "$entry" | sed 's/ *%[a-zA-Z]//g') # as a menu runs it, no field codes
-mkdir -p "$home" "$artifactDir"
+mkdir -p "$home"
 startAsUser "$cmd"
-# The tray icon: a window of the program docked in trayer's panel, showing the purple picture.
+# The tray icon: a window of the program docked in trayer's panel.
 panel=$(xwin '("panel" "trayer")' -root)
 waitFor 100 xwin '("VexaPrinter" "VexaPrinter")' -id "$panel" || fail "no tray icon docked in the tray host"
-import -window "$(xwin '("VexaPrinter" "VexaPrinter")' -id "$panel")" "$artifactDir/install-trayicon.png"
-nPurple=$(convert "$artifactDir/install-trayicon.png" -alpha off -fuzz 20% -fill black +opaque '#7B3FB8' \
-    -fill white -opaque '#7B3FB8' -format '%[fx:round(mean*w*h)]' info:)
-[ "$nPurple" -ge 30 ] || fail "the tray icon does not show the picture ($nPurple purple pixels)"
 # The service writes beside the executable that runs: the user's copy.
 cmp -s "$exe" "$appDir/VexaPrinter" || fail "no per-user copy in $appDir"
 waitFor 50 sh -c "ls '$appDir'/logs/PrinterLog_*.log" || fail "no log file in $appDir/logs"
