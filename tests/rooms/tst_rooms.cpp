@@ -1,5 +1,5 @@
-// Room rules with both clocks, the files, the own addresses and the wire injected: the box registry
-// (status datagrams over loopback), room command datagrams and the subtitle schedule.
+// Room rules with the clocks, the file, the own addresses and the wire injected: the box registry (status
+// datagrams over loopback) and the subtitle schedule. Commands to one box: two_hosts_box.py.
 #include <QtNetwork>
 #include <QtTest>
 
@@ -9,11 +9,7 @@
 #include "rooms/SubtitleRules.h"
 
 static const QString kConf = "./subtitle.conf";
-static const QString kLocalIp = "192.168.77.20";
-static const QString kRoomPort = QString::number(RoomServiceOptions().unRoomPort);
-static const QStringList kToAllRooms = {"192.168.77.255:" + kRoomPort, "224.0.0.19:" + kRoomPort};
 
-static QJsonObject json(const QByteArray &baJson) { return QJsonDocument::fromJson(baJson).object(); }
 // The writer threads do not run here, so every line stays pending.
 static int lines(CBackupFiles &log, const QString &strText) { return log.pendingLines().filter(strText).size(); }
 
@@ -23,11 +19,9 @@ class TestRooms : public QObject
 
     quint32 unWallSeconds = 0;
     quint32 unTickMs = 0;
-    QString strLocalIp;
-    QString strBroadcastIp;
     QJsonObject objFile;
-    QStringList lstEvents;         // "<ip>:<port>" per datagram and "write" per file write, in order
-    QList<QByteArray> lstPayloads; // the bytes of each datagram
+    QStringList lstEvents; // "<ip>:<port>" per datagram and "write" per file write, in order
+    QList<QByteArray> lstPayloads;
     std::unique_ptr<CInformationServices> pServices;
 
     void restart()
@@ -37,8 +31,8 @@ class TestRooms : public QObject
         o.nTickMs = 0;
         o.fnTickMs = [this] { return unTickMs; };
         o.fnWallSeconds = [this] { return unWallSeconds; };
-        o.fnLocalIp = [this] { return strLocalIp; };
-        o.fnBroadcastIp = [this] { return strBroadcastIp; };
+        o.fnLocalIp = [] { return QString("192.168.77.20"); };
+        o.fnBroadcastIp = [] { return QString("192.168.77.255"); };
         o.fnReadJson = [this](const QString &strName) { return strName == kConf ? objFile : QJsonObject(); };
         o.fnWriteJson = [this](const QJsonObject &obj, const QString &strName) {
             if (strName == kConf)
@@ -50,14 +44,13 @@ class TestRooms : public QObject
             lstPayloads << ba;
             lstEvents << strIp + ':' + QString::number(unPort);
         };
-        pServices.reset();
         pServices = std::make_unique<CInformationServices>(nullptr, o);
         pServices->start();
     }
     void add(const QByteArray &baCommand)
     {
         bool bFromNetwork = false;
-        pServices->handleSubtitle(json(baCommand), bFromNetwork);
+        pServices->handleSubtitle(QJsonDocument::fromJson(baCommand).object(), bFromNetwork);
     }
     // A status datagram from a loopback address, handled.
     void announce(const QByteArray &baStatus, const char *pFrom = "127.0.0.2")
@@ -89,8 +82,6 @@ private slots:
     {
         unWallSeconds = 1700000000;
         unTickMs = 1000;
-        strLocalIp = kLocalIp;
-        strBroadcastIp = "192.168.77.255";
         objFile = QJsonObject();
         lstEvents.clear();
         lstPayloads.clear();
@@ -102,8 +93,7 @@ private slots:
     void registry()
     {
         QUdpSocket sender;
-        const char *ignored[] = {R"({"query":"STBINFO","account":77})", R"({"query":"stbInfo","account":77)", "{"};
-        for (const char *pIgnored : ignored)
+        for (const char *pIgnored : {R"({"query":"STBINFO","account":77})", R"({"query":"stbInfo","account":77)"})
             QVERIFY(sender.writeDatagram(pIgnored, QHostAddress::LocalHost, pServices->listenPort()) > 0);
         announce(R"({"query":"stbInfo","account":5,"roomName":"Room 1 A","cprtQrCode":"q r","isServer":0,)"
                  R"("isCloseRoom":1,"cprtSigned":-2,"cprtPayStatus":3,"cprtTime":"77"})");
@@ -143,31 +133,6 @@ private slots:
         QCOMPARE(pServices->stbInfos().size(), 1);
     }
 
-    void roomCommand_data()
-    {
-        QTest::addColumn<QString>("strIp");      // the command's box; empty: every room
-        QTest::addColumn<QString>("strLocalIp"); // the service's own address; empty: no interface
-        QTest::addColumn<QStringList>("lstTargets");
-        const QString strBox = "10.0.0.9:" + kRoomPort;
-        QTest::newRow("one box") << "10.0.0.9" << kLocalIp << QStringList({strBox, strBox});
-        QTest::newRow("no interface") << "" << "" << QStringList({":" + kRoomPort, kToAllRooms.at(1)});
-    }
-    // Each command goes out twice: to one box, or to every room (as subtitles do, below).
-    void roomCommand()
-    {
-        QFETCH(QString, strIp);
-        QFETCH(QString, strLocalIp);
-        QFETCH(QStringList, lstTargets);
-        this->strLocalIp = strLocalIp;
-        if (strLocalIp.isEmpty())
-            strBroadcastIp.clear();
-        qint32 nType = -7;
-        pServices->sendRoomCommand(nType, "两瓶 啤酒", 4294967295u, strIp);
-        QCOMPARE(lstEvents, lstTargets);
-        const QByteArray baExpected = RoomDatagrams::roomCommand(-7, "两瓶 啤酒", 4294967295u, strLocalIp);
-        QCOMPARE(lstPayloads, QList<QByteArray>({baExpected, baExpected}));
-    }
-
     void schedulePattern_data()
     {
         QTest::addColumn<QByteArray>("baCommand");
@@ -191,15 +156,16 @@ private slots:
         QCOMPARE(strSeen, strPattern);
     }
 
-    // Sends go to every room. The file changes only when a record joins or leaves and holds every record;
-    // a restart resumes from it, without the last send times or the repeat filter. A cashier's delete goes
-    // to the other print controls before the list changes.
+    // Sends go to every room. The file changes only when a record joins or leaves and holds every
+    // record; a restart resumes from it, without the last send times or the repeat filter. A cashier's delete
+    // goes to the other print controls before the list changes.
     void scheduleFileAndRestart()
     {
         add(R"({"remark":"欢迎 光临","count":2,"intervalTime":60,"time":"42"})");
         QCOMPARE(tick(0), 'S');
-        QCOMPARE(lstEvents, kToAllRooms);
-        QCOMPARE(lstPayloads.at(0), RoomDatagrams::roomCommand(26, "欢迎 光临", 42, kLocalIp));
+        const QString strRoomPort = QString::number(RoomServiceOptions().unRoomPort);
+        QCOMPARE(lstEvents, QStringList({"192.168.77.255:" + strRoomPort, "224.0.0.19:" + strRoomPort}));
+        QCOMPARE(lstPayloads.at(0), RoomDatagrams::roomCommand(26, "欢迎 光临", 42, "192.168.77.20"));
         const QByteArray baPush = R"({"remark":"b","count":5,"cashier_push_id":1,"start_time":9,"end_time":10})";
         add(baPush);
         QCOMPARE(objFile, SubtitleRules::toFile(pServices->subtitles()));
