@@ -22,25 +22,20 @@ public:
         proc.kill();
         proc.waitForFinished();
     }
-    // The exit code once the process ends on its own; -1 on a crash or time-out.
-    int waitForExit(int nTimeoutMs);
-
     // Today's general log; the writer batches every 500 ms.
     QString readLog() const;
-    bool waitForLog(const QString &strText, int nTimeoutMs = 5000) const;
 
 private:
     QTemporaryDir tmpDir;
     QProcess proc;
 };
 
-// Sends the bytes to the service's HTTP port; all it got once nReplies whole replies came (or time ran out).
-QByteArray httpExchange(const QByteArray &baRequest, int nReplies = 1, int nTimeoutMs = 5000);
-// A POST as the cashier page sends it; returns the reply body (empty on failure).
+// A POST as the cashier page sends it to the service's HTTP port; the reply body (empty on failure).
 QByteArray postCommand(const QByteArray &baBody, int nTimeoutMs = 5000);
 QByteArray buildPost(const QByteArray &baBody);
 // The service's whole reply to a request answered with baBody.
 QByteArray httpReply(const QByteArray &baBody);
+// The bodies of the whole replies in a received stream.
+QList<QByteArray> replyBodies(const QByteArray &baStream);
 // Runs a program to its end: its exit code, or -1 when it crashed or still ran after 10 s (it is killed).
 int runToEnd(const QString &strProgram, const QStringList &lstArgs);
-QList<QByteArray> replyBodies(const QByteArray &baStream);

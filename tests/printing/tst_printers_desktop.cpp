@@ -114,7 +114,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(nCupsdPid > 0, "run through with-avahi.sh, VEXA_PRIVATE_CUPSD=1");
-        VEXA_REQUIRE_PDF_QUEUE();
+        const QString strWhy = PdfOutput::whyNotReady();
+        QVERIFY2(strWhy.isEmpty() || !qEnvironmentVariableIsSet("CI"), qPrintable(strWhy)); // CI starts the queue
+        if (!strWhy.isEmpty())
+            QSKIP(qPrintable(strWhy));
         // Meaningful only where libcups' own destination list browses (250 ms), as on a desktop.
         QElapsedTimer timer;
         timer.start();

@@ -83,7 +83,9 @@ private slots:
             QVERIFY(answers.hasPendingDatagrams() || answers.waitForReadyRead(5000));
             QCOMPARE(answers.receiveDatagram().data(), baAnswer);
         }
-        QCOMPARE(service.waitForExit(10000), 0);
+        QVERIFY(service.process().waitForFinished(10000));
+        QCOMPARE(service.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.process().exitCode(), 0);
         QVERIFY(!answers.hasPendingDatagrams() && !answers.waitForReadyRead(200));
     }
 
