@@ -1,6 +1,7 @@
-// On the in-process application object: dispatcher refusals, the stored requests and the user's own
-// default printer. The JSON file store on a folder of its own: reading, and crash safety of writes (a
-// child running this binary writes). A failed write is answered 0: tst_reliability_service.
+// The in-process application object: dispatcher refusals, the stored requests, the user's own default
+// printer, UpdateConfig and the updater install, the start-with-the-desktop entries; the JSON file store:
+// reading, and crash safety of writes (a child running this binary writes). A failed write is answered 0:
+// tst_reliability_service.
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -9,6 +10,7 @@
 #include "common/TestFiles.h"
 #include "log/Log.h"
 #include "platform/Printers.h"
+#include "update/AutoUpdate.h"
 
 namespace {
 QString filePath(const QString &strName) { return mainApp()->appDir() + '/' + strName; }
@@ -21,16 +23,24 @@ QJsonObject bigObject(int nRound)
 }
 
 int broken() { return g_printerLog.pendingLines().filter("解析失败,./RoomArea.json").size(); }
+
+// The stand-in updater (FakeUpdater.cpp) as a script, its process the shell.
+const QByteArray kScriptUpdater = "#!/bin/sh\ndir=$(dirname \"$0\")\necho $$ >>\"$dir/started.log\"\n"
+                                  "for n in $(seq 1000); do [ -e \"$dir/hold\" ] && sleep 0.02; done\n";
+// Told apart by the tail.
+QByteArray fakeUpdater(const QByteArray &baTail) { return readFile(QString(VEXA_FAKE_UPDATER)) + baTail; }
+int startCount(const QString &strUpdaterDir) { return readFile(strUpdaterDir + "/started.log").count('\n'); }
 }
 
-class TestCommands : public QObject
+class TestApp : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir storeDir;
-    PrinterJson store{storeDir.path()};
+    QTemporaryDir configHome;
 
 private slots:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit()); }
+
     void refusals_data()
     {
         QTest::addColumn<QByteArray>("baBody");
@@ -88,6 +98,101 @@ private slots:
         QCOMPARE(Platform::userDefaultDestination(lstCase[0], lstCase[1], lstCase.mid(2, 2)), QString(lstCase[4]));
     }
 
+    void updateConfig_data()
+    {
+        QTest::addColumn<QString>("strStored"); // inside the braces; none: no file
+        QTest::addColumn<QString>("strRequest");
+        QTest::addColumn<QString>("strExpected");
+        QTest::addColumn<bool>("bStartsUpdater");
+        QTest::newRow("new device") << R"("device":"A","version":"1")" << R"("device":"B","version":"2")"
+                                    << R"("device":"B","version":"2")" << true;
+        QTest::newRow("same device") << R"("device":"A","version":"1","shop":7)"
+                                     << R"("device":"A","version":"2","startTime":"t")"
+                                     << R"("device":"A","version":"2","startTime":"t","shop":7)" << false;
+        QTest::newRow("device 66 is kept") << R"("device":"66","version":"1","startTime":"a")"
+                                           << R"("device":"B","version":"2","startTime":"t")"
+                                           << R"("device":"66","version":"1","startTime":"t")" << false;
+        QTest::newRow("no file, none made") << "" << R"("device":"B","startTime":"t")" << "" << false;
+    }
+    // The updater is started again (and watched) only when the stored device changes.
+    void updateConfig()
+    {
+        QFETCH(QString, strStored);
+        QFETCH(QString, strRequest);
+        QFETCH(QString, strExpected);
+        QFETCH(bool, bStartsUpdater);
+        const QString strConf = mainApp()->appDir() + "/Updater/Update.conf";
+        QFile::remove(strConf);
+        QVERIFY(strStored.isEmpty() || writeFile(strConf, "{" + strStored.toUtf8() + "}"));
+        mainApp()->autoUpdate()->onUpdaterTimer(); // no updater runs: the watch ends
+        QVERIFY(!mainApp()->autoUpdate()->isWatching());
+        QCOMPARE(dispatchAndWait(R"({"Msg":"UpdateConfig",)" + strRequest.toUtf8() + "}"), QString("{\"code\":200}"));
+        const QJsonDocument expected = QJsonDocument::fromJson("{" + strExpected.toUtf8() + "}");
+        QCOMPARE(QJsonDocument::fromJson(readFile(strConf)).object(), expected.object());
+        QCOMPARE(mainApp()->autoUpdate()->isWatching(), bStartsUpdater);
+    }
+
+    void installAfterExit_data()
+    {
+        QTest::addColumn<bool>("bScript");
+        QTest::newRow("program") << false;
+        QTest::newRow("script") << true;
+    }
+    // "./Updater.exe", then "Updater/Updater.exe-new" (which wins) replace the updater once it has exited.
+    void installAfterExit()
+    {
+        QFETCH(bool, bScript);
+        QTemporaryDir dir;
+        const QString strInstalled = dir.path() + "/Updater/Updater.exe";
+        const QString strHold = dir.path() + "/Updater/hold";
+        const QByteArray baOld = bScript ? kScriptUpdater : fakeUpdater("old");
+        QVERIFY(writeFile(strInstalled, baOld, true));
+        QVERIFY(writeFile(strHold, "")); // removing the folder lets it go even after a failure
+        CAutoUpdate autoUpdate(dir.path(), 0, CAutoUpdate::kAnswerPort, 50);
+        autoUpdate.start();
+        QTRY_COMPARE(startCount(dir.path() + "/Updater"), 1);
+        QVERIFY(writeFile(dir.path() + "/Updater.exe", fakeUpdater("beside")));
+        QVERIFY(writeFile(strInstalled + "-new", fakeUpdater("new")));
+        autoUpdate.onUpdaterTimer();
+        QVERIFY(autoUpdate.isWatching());
+        QCOMPARE(readFile(strInstalled), baOld);
+        QFile::remove(strHold);
+        QTRY_VERIFY(!QFile::exists(strInstalled + "-new"));
+        QVERIFY(!QFile::exists(dir.path() + "/Updater.exe"));
+        QVERIFY(!autoUpdate.isWatching());
+        QVERIFY(QFileInfo(strInstalled).isExecutable());
+        QCOMPARE(readFile(strInstalled), fakeUpdater("new"));
+    }
+
+    void autostartEntry_data()
+    {
+        QTest::addColumn<QByteArray>("baSwitch"); // the window's, or the run entry's
+        QTest::addColumn<int>("nLauncher"); // what VEXAPRINTER_LAUNCHER names: 0 nothing, 1 a file, 2 a program
+        QTest::newRow("window entry") << QByteArray("setPowerBoot") << 0;
+        QTest::newRow("window entry, launcher") << QByteArray("setPowerBoot") << 2;
+        QTest::newRow("run entry, launcher not executable") << QByteArray("setAutoStart") << 1;
+    }
+    void autostartEntry()
+    {
+        QFETCH(QByteArray, baSwitch);
+        QFETCH(int, nLauncher);
+        const bool bRunEntry = baSwitch == "setAutoStart";
+        QTemporaryDir dir;
+        const QString strLauncher = dir.path() + "/vexa launcher";
+        const QString strSelf = QCoreApplication::applicationFilePath();
+        qputenv("VEXAPRINTER_LAUNCHER", nLauncher > 0 ? strLauncher.toLocal8Bit() : QByteArray());
+        QVERIFY(nLauncher == 0 || writeFile(strLauncher, "#!/bin/sh\n", nLauncher == 2));
+        const QString strFolder = configHome.path() + "/autostart/";
+        const QString strEntry = strFolder + QFileInfo(strSelf).baseName() + (bRunEntry ? "-run.desktop" : ".desktop");
+        QVERIFY(QMetaObject::invokeMethod(mainApp(), baSwitch, Q_ARG(bool, true)));
+        const QString strExec = "\nExec=\"" + (nLauncher == 2 ? strLauncher : strSelf) + "\"\n";
+        QVERIFY(readFile(strEntry).contains(strExec.toUtf8()));
+        QCOMPARE(QDir(strFolder).entryList(QDir::Files).size(), 1); // each has its own
+        QVERIFY(!bRunEntry || mainApp()->bAutoStart());
+        QVERIFY(QMetaObject::invokeMethod(mainApp(), baSwitch, Q_ARG(bool, false)));
+        QVERIFY(!QFile::exists(strEntry));
+    }
+
     void read_data()
     {
         QTest::addColumn<QByteArray>("baText");
@@ -102,22 +207,23 @@ private slots:
     {
         QFETCH(QByteArray, baText);
         QFETCH(QJsonObject, objRead);
-        QVERIFY(writeFile(storeDir.filePath("RoomArea.json"), baText));
+        QVERIFY(writeFile(filePath("RoomArea.json"), baText));
         const int nBefore = broken();
-        QCOMPARE(store.readJsonFile("./RoomArea.json"), objRead);
-        QCOMPARE(store.readJsonFile("./Missing.json", true), QJsonObject());
+        QCOMPARE(mainApp()->store()->readJsonFile("./RoomArea.json"), objRead);
+        QCOMPARE(mainApp()->store()->readJsonFile("./Missing.json", true), QJsonObject());
         QCOMPARE(broken(), nBefore);
-        QCOMPARE(store.readJsonFile("./RoomArea.json", true), objRead);
+        QCOMPARE(mainApp()->store()->readJsonFile("./RoomArea.json", true), objRead);
         QCOMPARE(broken(), nBefore + int(objRead.isEmpty() && !baText.isEmpty()));
     }
 
     // SIGKILL at arbitrary moments of a stream of rewrites: the file is always one whole object.
     void killedWriter()
     {
-        const QString strPath = storeDir.filePath("PrinterConfig.json");
+        const QString strPath = filePath("PrinterConfig.json");
+        QVERIFY(QFile::remove(strPath)); // the Settings stored above
         for (int nKill = 0; nKill < 8; ++nKill) {
             QProcess writer;
-            writer.start(QCoreApplication::applicationFilePath(), {"--write-forever", storeDir.path()});
+            writer.start(QCoreApplication::applicationFilePath(), {"--write-forever", mainApp()->appDir()});
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(strPath), 10000);
             QTest::qWait(QRandomGenerator::global()->bounded(20, 120));
             writer.kill();
@@ -136,7 +242,7 @@ int main(int argc, char *argv[])
     QTemporaryDir appDir;
     CMainApp app(argc, argv, appDir.path());
     app.start();
-    TestCommands tc;
+    TestApp tc;
     return QTest::qExec(&tc, argc, argv);
 }
 
