@@ -1,7 +1,6 @@
 // The in-process application object: dispatcher refusals, the stored requests, the user's own default
 // printer, UpdateConfig and the updater install, the start-with-the-desktop entries; the JSON file store:
-// reading, and crash safety of writes (a child running this binary writes). A failed write is answered 0:
-// tst_reliability_service.
+// reading, and crash safety of writes (a child running this binary writes). A failed write: tst_Process.
 #include <QJsonArray>
 #include <QJsonDocument>
 

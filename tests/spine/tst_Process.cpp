@@ -1,11 +1,13 @@
-// The real executable: the "quit" messenger, the updater link's close request, and one instance at a
-// time, also after a SIGKILL. The holder's marker, a one-byte System V segment, appears a little after
-// its HTTP port opens.
+// The real executable: the "quit" messenger, the updater link's close request, one instance at a time, and
+// on a full filesystem a write that does not land whole keeps the old file. The log channels on their own.
 #include <QtNetwork>
 #include <QtTest>
 
+#include <thread>
+
 #include "common/ServiceInstance.h"
 #include "common/TestFiles.h"
+#include "log/Log.h"
 #include "update/AutoUpdate.h"
 
 // "creator-pid attach-count" of each marker in this IPC namespace.
@@ -25,17 +27,55 @@ static QStringList held(ServiceInstance &holder, int nAttached)
     return {QString("%1 %2").arg(holder.process().processId()).arg(nAttached)};
 }
 
+// The application directory is a filled-up 1 MiB tmpfs in a mount namespace of its own, the logs bound to
+// the test's: without inodes the temporary file cannot be made, without blocks it takes no byte, with
+// 8 KiB left a write is short. Arguments: the folder, the logs, the executable, the kind of fill.
+static const char kScript[] = R"(set -e
+mkdir "$1"
+mount -t tmpfs -o size=1m,nr_inodes=64 tmpfs "$1"
+cd "$1"
+touch VexaPrinter
+mount --bind "$3" VexaPrinter
+mkdir logs
+mount --bind "$2" logs
+echo '{"data":[{"Name":"old"}]}' > PrinterConfig.json
+dd if=/dev/zero of=spare bs=4k count=2 2>/dev/null
+dd if=/dev/zero of=fill bs=4k 2>/dev/null || true
+if [ "$4" = partial ]; then rm spare; fi
+i=0
+if [ "$4" = inodes ]; then while touch f$i 2>/dev/null; do i=$((i + 1)); done; fi
+exec ./VexaPrinter)";
+
 class TestProcess : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir tmpDir; // the log channels'
+
+    QStringList fileLines() const
+    {
+        const QString strName = QDate::currentDate().toString("'/logs/PrinterLog_'yyyy-MM-dd'.log'");
+        return QString(readFile(tmpDir.path() + strName)).split('\n', Qt::SkipEmptyParts);
+    }
+    // "[yyyy-MM-dd hh:mm:ss] " and the rest
+    static bool matches(const QString &strLine, const QString &strRest)
+    {
+        const QString strStamp = "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] ";
+        return QRegularExpression(strStamp + strRest + '$').match(strLine).hasMatch();
+    }
+
 private slots:
+    void init() // a fresh log folder
+    {
+        QDir(tmpDir.path() + "/logs").removeRecursively();
+        CBackupFiles::initLogDir(tmpDir.path());
+    }
+
     void messenger_data()
     {
         QTest::addColumn<QString>("strArg");
         QTest::newRow("quit") << "quit";
         QTest::newRow("within a word") << "noquit";
-        QTest::newRow("as an option") << "-quit";
     }
     // An argument containing "quit" sends two close requests to the updater port and starts no service.
     void messenger()
@@ -89,8 +129,9 @@ private slots:
         QVERIFY(!answers.hasPendingDatagrams() && !answers.waitForReadyRead(200));
     }
 
-    // A second start exits with 0 and leaves the holder alone; a SIGKILL leaves the marker unattached,
-    // and the next start clears it. Only the lower-case "quit" asks to close.
+    // A second start exits with 0 and leaves the holder alone; a SIGKILL leaves the marker (a one-byte System V
+    // segment, made a little after the HTTP port opens) unattached, and the next start clears it. "QUIT" is
+    // no quit request.
     void oneInstance()
     {
         ServiceInstance second;
@@ -105,6 +146,96 @@ private slots:
             holder.kill();
             QCOMPARE(markers(), lstLeft);
         }
+    }
+
+    void fullFilesystem_data()
+    {
+        QTest::addColumn<QString>("strFill");
+        QTest::newRow("inodes") << "inodes";
+        QTest::newRow("blocks") << "blocks";
+        QTest::newRow("partial") << "partial";
+    }
+    // Refused with the store's line; the service goes on answering.
+    void fullFilesystem()
+    {
+        QFETCH(QString, strFill);
+        QTemporaryDir dirLogs;
+        const QString strApp = dirLogs.filePath("app");
+        const QByteArray baEntries = QByteArray(R"({"Name":"Printer","Width":80},)").repeated(300) + "{}]}";
+        QProcess proc; // its end kills the service
+        const QStringList lstArgs = {"sh", strApp, dirLogs.path(), qEnvironmentVariable("VEXA_BIN"), strFill};
+        proc.start("unshare", QStringList{"--mount", "--propagation", "private", "sh", "-c", kScript}
+                                                  + lstArgs);
+        QTRY_VERIFY_WITH_TIMEOUT(!postCommand(R"({"Msg":"InfoData"})", 500).isEmpty(), 15000);
+        QCOMPARE(postCommand(R"({"Msg":"Settings","data":[)" + baEntries), QByteArray("{\"code\":0}"));
+        QCOMPARE(postCommand(R"({"Msg":"SetRoomArea","rooms":[)" + baEntries), QByteArray("{\"code\":0}"));
+        const QDir logs(dirLogs.path());
+        const auto logged = [&] { return readFile(logs.filePath(logs.entryList(QDir::Files).value(0))); };
+        QTRY_VERIFY_WITH_TIMEOUT(logged().contains("打印机配置写失败,./PrinterConfig.json"), 5000);
+        const QString strInside = QString("/proc/%1/root%2/").arg(proc.processId()).arg(strApp);
+        QCOMPARE(readFile(strInside + "PrinterConfig.json"), QByteArray("{\"data\":[{\"Name\":\"old\"}]}\n"));
+        QVERIFY(!QFile::exists(strInside + "RoomArea.json"));
+        QCOMPARE(postCommand(R"({"Msg":"InfoData"})"), QByteArray("{\"code\":180,\"data\":[]}"));
+    }
+
+    // Lines from two threads land whole, UTF-8 encoded, each thread's lines in its own order, with this
+    // file and line; a "%1" in the text stays as it is.
+    void twoThreads()
+    {
+        CBackupFiles channel("PrinterLog");
+        channel.start(QThread::IdlePriority);
+        auto writer = [&channel](char cTag) {
+            for (int i = 0; i < 1000; ++i)
+                WRITE_LOG(channel, QString("线程%1 %2 %3").arg(cTag).arg(i).arg("%1"));
+        };
+        const int nLine = __LINE__ - 2;
+        std::thread threadA(writer, 'A');
+        std::thread threadB(writer, 'B');
+        threadA.join();
+        threadB.join();
+        QTRY_COMPARE_WITH_TIMEOUT(fileLines().size(), 2000, 5000);
+        QMap<QString, int> mapNext;
+        for (const QString &strLine : fileLines()) {
+            const int nNext = mapNext[strLine.mid(24, 1)]++;
+            const QString strRest = QString("线程[AB] %1 %[1] \\(tst_Process\\.cpp:%2\\)").arg(nNext).arg(nLine);
+            QVERIFY2(matches(strLine, strRest), qPrintable(strLine));
+        }
+    }
+
+    // Seven days (604800 s) old is kept, a second more is deleted; only this channel's log files.
+    void retention()
+    {
+        const qint64 llNow = QDateTime::currentSecsSinceEpoch();
+        const QMap<QString, qint64> mapAges{{"PrinterLog_2026-11-29.log", 604800},
+                                            {"PrinterLog_2026-11-28.log", 604801},
+                                            {"VodLog_2025-01-01.log", 99999999},
+                                            {"PrinterLog_old.txt", 99999999}};
+        for (auto it = mapAges.cbegin(); it != mapAges.cend(); ++it) {
+            QFile file(tmpDir.path() + "/logs/" + it.key());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.setFileTime(QDateTime::fromSecsSinceEpoch(llNow - it.value()), QFile::FileModificationTime));
+        }
+        CBackupFiles("PrinterLog").removeOldLogs(QDateTime::fromSecsSinceEpoch(llNow));
+        const QStringList lstKept = {"PrinterLog_2026-11-29.log", "PrinterLog_old.txt", "VodLog_2025-01-01.log"};
+        QCOMPARE(QDir(tmpDir.path() + "/logs").entryList(QDir::Files), lstKept);
+    }
+
+    // A writer that lags (here: not yet started) holds a bounded queue; what did not fit is reported by one line.
+    void boundedQueue()
+    {
+        const QString strLine = QString(99, 'x') + '\n'; // 200 bytes queued
+        CBackupFiles channel("PrinterLog", 1000);
+        for (int i = 0; i < 8; ++i)
+            channel.writeLog(strLine);
+        QCOMPARE(channel.pendingCount(), 5);
+        channel.start(QThread::IdlePriority);
+        QTRY_COMPARE_WITH_TIMEOUT(fileLines().size(), 6, 3000);
+        channel.writeLog(strLine); // drained: the queue takes lines again, with nothing more to report
+        QTRY_COMPARE_WITH_TIMEOUT(fileLines().size(), 7, 3000);
+        QStringList lstLines = fileLines();
+        const QString strDrop = lstLines.takeAt(5);
+        QVERIFY2(matches(strDrop, "日志队列已满，丢弃3行日志 \\(\\w+\\.cpp:\\d+\\)"), qPrintable(strDrop));
+        QCOMPARE(lstLines, QStringList(QVector<QString>(6, strLine.trimmed()).toList()));
     }
 };
 
