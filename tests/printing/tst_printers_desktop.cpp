@@ -1,6 +1,6 @@
 // The real service on a desktop as far as libcups can tell: avahi-daemon browses (with-avahi.sh). Receipts
-// printed for real on the queue of scripts/test-services.sh, read back from its PDFs; printer queries, also
-// from a scheduler that stops answering (a private cupsd stopped with SIGSTOP). Latencies are taken over HTTP.
+// on the cups-pdf queue of scripts/test-services.sh; printer queries, also from a private cupsd stopped with
+// SIGSTOP. Latencies are taken over HTTP.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpSocket>
@@ -40,7 +40,7 @@ QString run(const QString &strProgram, const QStringList &lstArgs)
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-// The test queue's record takes what the entry before it leaves out: entries walk on with their values.
+// The queue's record takes what the entry before it leaves out: entries walk on with their values.
 QByteArray settings(int nLeft, int nWidth)
 {
     return QString(R"({"Msg":"Settings","data":[{"Name":"Elsewhere","PrinterLeft":%2,"Width":%3},{"Name":"%1"}]})")
@@ -88,10 +88,10 @@ class TestPrintersDesktop : public QObject
     {
         service.kill();
         QVERIFY(service.start());
-        QCOMPARE(printers(), strPrinters); // the first one reads libcups' configuration
+        QCOMPARE(printers(), strPrinters); // the first query reads libcups' configuration
     }
 
-    // Prints a receipt on the named printer; the path of the PDF that came out, or why none did.
+    // The PDF the receipt came out as, or why none did.
     QString print(const QString &strPrinter, const QByteArray &baReply = "{\"code\":200}")
     {
         const QString strMarker = "VEXA" + QString::number(QDateTime::currentMSecsSinceEpoch());
@@ -118,7 +118,7 @@ private slots:
         QVERIFY2(strWhy.isEmpty() || !qEnvironmentVariableIsSet("CI"), qPrintable(strWhy)); // CI starts the queue
         if (!strWhy.isEmpty())
             QSKIP(qPrintable(strWhy));
-        // Meaningful only where libcups' own destination list browses (250 ms), as on a desktop.
+        // The test means something only where libcups' own destination list browses (250 ms).
         QElapsedTimer timer;
         timer.start();
         cups_dest_t *pDests = nullptr;
@@ -127,9 +127,8 @@ private slots:
     }
     void cleanupTestCase() { ::kill(nCupsdPid, SIGCONT); }
 
-    // 80 mm paper with the Chinese text in the mapped CJK font; 40 more points of "PrinterLeft" move the ink
-    // 40 points right. An unknown printer answers 1 and prints on the default. A restart applies
-    // "./PrinterConfig.json" before the first command arrives.
+    // 80 mm paper, the Chinese text in the CJK font; 40 more points of "PrinterLeft" move the ink 40 points
+    // right. An unknown printer answers 1 and prints on the default. A restart applies the stored Settings.
     void geometryFontFallbackAndRestart()
     {
         QVERIFY(service.start());
@@ -164,8 +163,8 @@ private slots:
         }
     }
 
-    // A scheduler that takes requests but never answers: the page gets "no printers" after the 3 s
-    // bound, everything else keeps its pace, and replies keep their order per connection.
+    // A scheduler that never answers: "no printers" after the 3 s bound, one line per query left unanswered
+    // (the PrinterStatus, the receipt's printer check); other connections keep their pace.
     void hungSchedulerCostsOnlyTheBound()
     {
         qputenv("CUPS_SERVER", qgetenv("VEXA_CUPSD_SOCKET"));
@@ -179,7 +178,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(pipelined.bodies().size() == 2 && receipt.bodies().size() == 1, 3900);
         QCOMPARE(pipelined.bodies(), QList<QByteArray>({"{\"code\":200, \"data\":[\n]\n}", info.bodies().value(0)}));
         QCOMPARE(receipt.bodies(), QList<QByteArray>({"{\"code\":1}"}));
-        // One line per unanswered query (the PrinterStatus and the receipt's printer check).
         QTRY_COMPARE_WITH_TIMEOUT(service.readLog().count("列表超时(3000ms)，按无打印机应答"), 2, 7000);
         QCOMPARE(::kill(nCupsdPid, SIGCONT), 0);
         QTRY_COMPARE_WITH_TIMEOUT(printers(), QString("HungQueue/1"), 10000);

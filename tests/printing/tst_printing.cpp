@@ -1,6 +1,5 @@
-// In this process: the print queue's worker (order, one job at a time, quantities, the logo wait, closing
-// mid-print) and the logo loader against real local web servers (plain, and TLS with a self-signed
-// certificate).
+// In this process: the print queue's worker, and the logo loader against real local web servers (plain, and
+// TLS with a self-signed certificate).
 #include <QtTest>
 
 #include <sys/inotify.h>
@@ -8,6 +7,7 @@
 #include <unistd.h>
 
 #include "LogoServer.h"
+#include "common/TestFiles.h"
 #include "log/Log.h"
 #include "printing/FileLoader.h"
 #include "printing/PrinterQueue.h"
@@ -31,6 +31,7 @@ class TestPrinting : public QObject
 private slots:
     void initTestCase() { QVERIFY(QFile(dirLogos.filePath("present.png")).open(QIODevice::WriteOnly)); }
 
+    // Order, one job at a time, the waiting count; closing finishes the receipt in print and drops the rest.
     void inOrderOneAtATimeUntilClosed()
     {
         QStringList lstEvents; // quantities and each print's start (+) and end (-); read after the join
@@ -55,7 +56,7 @@ private slots:
             QThread::msleep(300);
             semRelease.release();
         });
-        pQueue.reset(); // finishes "third", drops "fourth"
+        pQueue.reset();
         releaser.join();
         QCOMPARE(lstEvents.join(' '), QString("1 2 3 4 +first -first 3 +second -second 2 +third -third 1"));
     }
@@ -135,9 +136,7 @@ private slots:
             return;
         }
         QTRY_COMPARE_WITH_TIMEOUT(loader.fileState(strName), qint32(FileLoader::StatePresent), 10000);
-        QFile file(strFile);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), makeLogoPng());
+        QCOMPARE(readFile(strFile), makeLogoPng());
         // The print thread takes "the file exists" for "the logo is whole": the name appears once,
         // renamed or linked from a finished file, and is never written under it.
         alignas(inotify_event) char buffer[64 * 1024];

@@ -1,5 +1,4 @@
-// Room rules with the clocks, the file, the own addresses and the wire injected: the box registry (status
-// datagrams over loopback) and the subtitle schedule. Commands to one box: two_hosts_box.py.
+// Box registry (status datagrams over loopback) and subtitle schedule, clocks, file and wire injected.
 #include <QtNetwork>
 #include <QtTest>
 
@@ -10,7 +9,7 @@
 
 static const QString kConf = "./subtitle.conf";
 
-// The writer threads do not run here, so every line stays pending.
+// No writer thread runs here: every line stays pending.
 static int lines(CBackupFiles &log, const QString &strText) { return log.pendingLines().filter(strText).size(); }
 
 class TestRooms : public QObject
@@ -52,7 +51,6 @@ class TestRooms : public QObject
         bool bFromNetwork = false;
         pServices->handleSubtitle(QJsonDocument::fromJson(baCommand).object(), bFromNetwork);
     }
-    // A status datagram from a loopback address, handled.
     void announce(const QByteArray &baStatus, const char *pFrom = "127.0.0.2")
     {
         const int nBefore = lines(g_vodLog, "机顶盒状态信息更新");
@@ -88,8 +86,8 @@ private slots:
         restart();
     }
 
-    // No blanks in the list. A new server goes to the front; a known account (number, digits or a
-    // rounded number) is overwritten in place, from any address. Other queries and broken text are ignored.
+    // No blanks in the reply. A new server goes to the front; a known account (number, digits or rounded) is
+    // overwritten in place, from any address. Other queries and broken text are ignored.
     void registry()
     {
         QUdpSocket sender;
@@ -120,7 +118,7 @@ private slots:
         QTest::newRow("1 ms past") << 16001u;
         QTest::newRow("a clock behind") << 999u;
     }
-    // Online up to exactly 15000 ms after the last status; an offline box is logged and kept for its next one.
+    // Online up to 15000 ms after the last status; an offline box is logged and kept.
     void onlineWindow()
     {
         QFETCH(quint32, unNowMs);
@@ -156,9 +154,8 @@ private slots:
         QCOMPARE(strSeen, strPattern);
     }
 
-    // Sends go to every room. The file changes only when a record joins or leaves and holds every
-    // record; a restart resumes from it, without the last send times or the repeat filter. A cashier's delete
-    // goes to the other print controls before the list changes.
+    // Sends go to every room. The file is written when a record joins or leaves; a restart resumes from it,
+    // without the last send times or the repeat filter. A cashier's delete is relayed before the list changes.
     void scheduleFileAndRestart()
     {
         add(R"({"remark":"欢迎 光临","count":2,"intervalTime":60,"time":"42"})");
