@@ -113,7 +113,7 @@ class TestPrintersDesktop : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(nCupsdPid > 0, "run through with-avahi.sh, VEXA_PRIVATE_CUPSD=1");
+        QVERIFY2(nCupsdPid > 0, "run through with-avahi.sh");
         const QString strWhy = PdfOutput::whyNotReady();
         QVERIFY2(strWhy.isEmpty() || !qEnvironmentVariableIsSet("CI"), qPrintable(strWhy)); // CI starts the queue
         if (!strWhy.isEmpty())
