@@ -1,6 +1,5 @@
-// The in-process application object: dispatcher refusals, the stored requests, the user's own default
-// printer, UpdateConfig and the updater install, the start-with-the-desktop entries; the JSON file store:
-// reading, and crash safety of writes (a child running this binary writes). A failed write: tst_Process.
+// The in-process application object: commands, the JSON file store, the user's default printer, the updater
+// and the autostart entries. A failed write is checked in tst_Process.
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -14,7 +13,7 @@
 namespace {
 QString filePath(const QString &strName) { return mainApp()->appDir() + '/' + strName; }
 
-// The object of round n, big enough that a write takes a while.
+// Big enough that a write takes a while.
 QJsonObject bigObject(int nRound)
 {
     const QVector<QString> vecData(20000, QString("printer-%1").arg(nRound));
@@ -23,10 +22,9 @@ QJsonObject bigObject(int nRound)
 
 int broken() { return g_printerLog.pendingLines().filter("解析失败,./RoomArea.json").size(); }
 
-// The stand-in updater (FakeUpdater.cpp) as a script, its process the shell.
+// FakeUpdater.cpp as a script, its process the shell.
 const QByteArray kScriptUpdater = "#!/bin/sh\ndir=$(dirname \"$0\")\necho $$ >>\"$dir/started.log\"\n"
                                   "for n in $(seq 1000); do [ -e \"$dir/hold\" ] && sleep 0.02; done\n";
-// Told apart by the tail.
 QByteArray fakeUpdater(const QByteArray &baTail) { return readFile(QString(VEXA_FAKE_UPDATER)) + baTail; }
 int startCount(const QString &strUpdaterDir) { return readFile(strUpdaterDir + "/started.log").count('\n'); }
 }
@@ -45,14 +43,13 @@ private slots:
         QTest::addColumn<QByteArray>("baBody");
         QTest::addColumn<QString>("strReply");
         QTest::addColumn<QString>("strLogged"); // the only line, or none
-        QTest::newRow("not JSON") << QByteArray("打印") << "{\"code\":0}" << "http连接数据错误";
-        QTest::newRow("unknown Msg") << QByteArray(R"({"Msg":"settings","data":[]})") << "{\"code\":0}" << "";
+        const QString str0 = "{\"code\":0}";
+        QTest::newRow("not JSON") << QByteArray("打印") << str0 << "http连接数据错误";
+        QTest::newRow("unknown Msg") << QByteArray(R"({"Msg":"settings","data":[]})") << str0 << "";
         QTest::newRow("no content") << QByteArray(R"({"Msg":""})") << "{\"code\":1}" << "printer content is empty";
-        QTest::newRow("FireAlarm query") << QByteArray(R"({"Msg":"FireAlarm","query":"OPEN"})") << "{\"code\":0}" << "";
-        QTest::newRow("CloseRoom no query") << QByteArray(R"({"Msg":"CloseRoom","ip":"10.0.0.5"})") << "{\"code\":0}"
-                                            << "";
-        QTest::newRow("Settings object") << QByteArray(R"({"Msg":"Settings","data":{"Name":"B"}})") << "{\"code\":0}"
-                                         << "";
+        QTest::newRow("FireAlarm query") << QByteArray(R"({"Msg":"FireAlarm","query":"OPEN"})") << str0 << "";
+        QTest::newRow("CloseRoom no query") << QByteArray(R"({"Msg":"CloseRoom","ip":"10.0.0.5"})") << str0 << "";
+        QTest::newRow("Settings object") << QByteArray(R"({"Msg":"Settings","data":{"Name":"B"}})") << str0 << "";
     }
     void refusals()
     {
@@ -82,8 +79,7 @@ private slots:
     // The user's own default wins over the scheduler's, found the way libcups finds it.
     void userDefault_data()
     {
-        // LPDEST, PRINTER, the system's lpoptions, the user's; the default
-        QTest::addColumn<QByteArrayList>("lstCase");
+        QTest::addColumn<QByteArrayList>("lstCase"); // LPDEST, PRINTER, system and user lpoptions; the default
         QTest::newRow("none: the scheduler's") << QByteArrayList{"", "", "", "", ""};
         QTest::newRow("LPDEST first") << QByteArrayList{"A", "B", "Default C\n", "", "A"};
         QTest::newRow("PRINTER") << QByteArrayList{"", "B", "Default C\n", "", "B"};
@@ -138,6 +134,7 @@ private slots:
         QTest::newRow("script") << true;
     }
     // "./Updater.exe", then "Updater/Updater.exe-new" (which wins) replace the updater once it has exited.
+    // Removing the hold file lets the stand-in end, also after a failure (the folder goes).
     void installAfterExit()
     {
         QFETCH(bool, bScript);
@@ -146,7 +143,7 @@ private slots:
         const QString strHold = dir.path() + "/Updater/hold";
         const QByteArray baOld = bScript ? kScriptUpdater : fakeUpdater("old");
         QVERIFY(writeFile(strInstalled, baOld, true));
-        QVERIFY(writeFile(strHold, "")); // removing the folder lets it go even after a failure
+        QVERIFY(writeFile(strHold, ""));
         CAutoUpdate autoUpdate(dir.path(), 0, CAutoUpdate::kAnswerPort, 50);
         autoUpdate.start();
         QTRY_COMPARE(startCount(dir.path() + "/Updater"), 1);
@@ -186,7 +183,7 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(mainApp(), baSwitch, Q_ARG(bool, true)));
         const QString strExec = "\nExec=\"" + (nLauncher == 2 ? strLauncher : strSelf) + "\"\n";
         QVERIFY(readFile(strEntry).contains(strExec.toUtf8()));
-        QCOMPARE(QDir(strFolder).entryList(QDir::Files).size(), 1); // each has its own
+        QCOMPARE(QDir(strFolder).entryList(QDir::Files).size(), 1); // each switch its own
         QVERIFY(!bRunEntry || mainApp()->bAutoStart());
         QVERIFY(QMetaObject::invokeMethod(mainApp(), baSwitch, Q_ARG(bool, false)));
         QVERIFY(!QFile::exists(strEntry));
@@ -195,13 +192,12 @@ private slots:
     void read_data()
     {
         QTest::addColumn<QByteArray>("baText");
-        QTest::addColumn<QJsonObject>("objRead"); // an empty one from a file that is not empty is reported
+        QTest::addColumn<QJsonObject>("objRead"); // empty from a file that is not: reported if asked
         QTest::newRow("a zero byte ends the text") << QByteArray("{\"a\":1}\0{garbage", 16) << QJsonObject{{"a", 1}};
         QTest::newRow("cut by a zero byte") << QByteArray("{\"a\":\0 1}", 9) << QJsonObject();
         QTest::newRow("empty") << QByteArray() << QJsonObject();
         QTest::newRow("cut") << QByteArray("{\"a\":") << QJsonObject();
     }
-    // Silent unless asked; a missing file is no fault.
     void read()
     {
         QFETCH(QByteArray, baText);
@@ -219,7 +215,7 @@ private slots:
     void killedWriter()
     {
         const QString strPath = filePath("PrinterConfig.json");
-        QVERIFY(QFile::remove(strPath)); // the Settings stored above
+        QVERIFY(QFile::remove(strPath)); // the stored Settings
         for (int nKill = 0; nKill < 8; ++nKill) {
             QProcess writer;
             writer.start(QCoreApplication::applicationFilePath(), {"--write-forever", mainApp()->appDir()});
