@@ -19,7 +19,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/fuzz/lsan.supp:print_suppressions=0}
 for target in "${targets[@]}"; do
-    # New inputs go to a scratch corpus; the seeds in the repository stay as they are.
+    # New inputs go to a scratch corpus, not among the seeds.
     mkdir -p "$build/corpus/$target" "$build/artifacts"
     echo "== $target (${seconds}s)"
     if ! "$root/tests/common/run-isolated.sh" "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 \

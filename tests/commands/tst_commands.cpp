@@ -1,5 +1,4 @@
-// The in-process application object: commands, the JSON file store, the user's default printer, the updater
-// and the autostart entries. A failed write is checked in tst_Process.
+// The in-process application object: commands, JSON store, default printer, updater, autostart entries.
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -64,11 +63,11 @@ private slots:
         QVERIFY(!QFile::exists(filePath("PrinterConfig.json")));
     }
 
-    // Settings keep the whole request; SetRoomArea's request is what GetRoomArea answers, indented.
+    // Stored whole; GetRoomArea answers SetRoomArea's request, indented. A failed write: tst_Process.
     void requestsAreStored()
     {
         const QByteArray baRequest = R"({"Msg":"Settings","extra":"保留","data":[{"Name":"A","Height":null}]})";
-        QCOMPARE(dispatchAndWait(R"({"Msg":"GetRoomArea"})"), QString()); // none stored yet
+        QCOMPARE(dispatchAndWait(R"({"Msg":"GetRoomArea"})"), QString());
         QCOMPARE(dispatchAndWait(baRequest), QString("{\"code\":200}"));
         QCOMPARE(QJsonDocument::fromJson(readFile(filePath("PrinterConfig.json"))), QJsonDocument::fromJson(baRequest));
         const QByteArray baArea = QString(R"({"Msg":"SetRoomArea","b":{"楼层":2},"c":[]})").toUtf8();
@@ -76,7 +75,7 @@ private slots:
         QCOMPARE(dispatchAndWait(R"({"Msg":"GetRoomArea"})"), QJsonDocument::fromJson(baArea).toJson());
     }
 
-    // The user's own default wins over the scheduler's, found the way libcups finds it.
+    // The user's default wins over the scheduler's, found as libcups finds it.
     void userDefault_data()
     {
         QTest::addColumn<QByteArrayList>("lstCase"); // LPDEST, PRINTER, system and user lpoptions; the default
@@ -109,7 +108,7 @@ private slots:
                                            << R"("device":"66","version":"1","startTime":"t")" << false;
         QTest::newRow("no file, none made") << "" << R"("device":"B","startTime":"t")" << "" << false;
     }
-    // The updater is started again (and watched) only when the stored device changes.
+    // The updater is started (and watched) only when the stored device changes.
     void updateConfig()
     {
         QFETCH(QString, strStored);
@@ -134,7 +133,6 @@ private slots:
         QTest::newRow("script") << true;
     }
     // "./Updater.exe", then "Updater/Updater.exe-new" (which wins) replace the updater once it has exited.
-    // Removing the hold file lets the stand-in end, also after a failure (the folder goes).
     void installAfterExit()
     {
         QFETCH(bool, bScript);
@@ -211,7 +209,7 @@ private slots:
         QCOMPARE(broken(), nBefore + int(objRead.isEmpty() && !baText.isEmpty()));
     }
 
-    // SIGKILL at arbitrary moments of a stream of rewrites: the file is always one whole object.
+    // SIGKILL during rewrites: the file is always one whole object.
     void killedWriter()
     {
         const QString strPath = filePath("PrinterConfig.json");

@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-// The whole file, or nothing when it cannot be read.
 inline QByteArray readFile(const QString &strPath)
 {
     QFile file(strPath);
@@ -13,7 +12,7 @@ inline QByteArray readFile(const QString &strPath)
     return file.readAll();
 }
 
-// Writes the file whole, making its folder.
+// Making its folder.
 inline bool writeFile(const QString &strPath, const QByteArray &baContent, bool bExecutable = false)
 {
     QDir().mkpath(QFileInfo(strPath).absolutePath());

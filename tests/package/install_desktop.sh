@@ -1,8 +1,6 @@
 #!/bin/bash
-# Installs the Debian package; on Xvfb with a tray host (trayer) starts the program as the menu does and checks
-# the window, the tray icon and the per-user copy; then changes the installed program as an upgrade does: the
-# autostart entry must run the new one. Usage (under run-isolated.sh, as root; else 77, skipped):
-# install_desktop.sh <build dir>
+# The Debian package on Xvfb with a tray host: the program started as the menu does, its window, tray icon and
+# per-user copy; after an upgrade the autostart entry runs the new one. Usage: install_desktop.sh <build dir>
 set -euo pipefail
 buildDir=$1 entry=/usr/share/applications/vexaprinter.desktop
 home=$TMPDIR/home appDir=$TMPDIR/home/.local/share/vexaprinter exe=/usr/lib/vexaprinter/VexaPrinter
@@ -16,7 +14,7 @@ skip() {
     echo "SKIP: $*"
     exit 77
 }
-waitFor() { # up to $1 tenths of a second for the command that follows
+waitFor() { # up to $1 tenths of a second
     for _ in $(seq "$1"); do
         if "${@:2}" >/dev/null 2>&1; then
             return 0
@@ -26,11 +24,11 @@ waitFor() { # up to $1 tenths of a second for the command that follows
     return 1
 }
 isGone() { [[ $(ps -o stat= -p "$1") != [^Z]* ]]; } # an ended child stays a zombie until waited for
-xwin() { # the first window of class $1 in the tree of the window the further arguments name
+xwin() { # the first window of class $1 under the window named by the rest
     xwininfo -tree "${@:2}" | awk -v class="$1" 'index($0, class) {print $1; found = 1; exit} END {exit !found}'
 }
 asUser=(env -u QT_QPA_PLATFORM -u QT_QUICK_BACKEND -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$home" sh -c)
-startAsUser() { # a command line as the desktop would start it; waits for the window
+startAsUser() { # as the desktop would start it
     "${asUser[@]}" "exec $1" >"$TMPDIR/app.log" 2>&1 &
     pid=$!
     pids+=("$pid")
@@ -54,13 +52,12 @@ done
 cpack -G DEB --config "$buildDir/CPackConfig.cmake" -B "$TMPDIR/pkg" >"$TMPDIR/cpack.log" 2>&1 ||
     fail "cpack: $(cat "$TMPDIR/cpack.log")"
 deb=$(ls "$TMPDIR"/pkg/vexaprinter_*.deb)
-# At the end this build goes back in place, or none as before.
 restore='dpkg -r vexaprinter'
 if dpkg-query -W -f='${Status}' vexaprinter 2>/dev/null | grep -q "install ok installed"; then
     restore='apt-get install -y -q --reinstall --allow-downgrades -o DPkg::Lock::Timeout=120 "$deb"'
 fi
 trap 'set +e; kill "${pids[@]}" 2>/dev/null; wait; '"$restore"' >/dev/null 2>&1' EXIT
-# No network here: scripts/install-deps.sh installed every dependency.
+# scripts/install-deps.sh installed every dependency: there is no network here.
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=120 \
     --reinstall "$deb" >"$TMPDIR/apt.log" 2>&1 || fail "$(cat "$TMPDIR/apt.log")"
 [ -f /usr/share/vexaprinter/testpage.html ] || fail "the test page is not installed"
@@ -77,13 +74,12 @@ mkdir -p "$home"
 startAsUser "$cmd"
 panel=$(xwin '("panel" "trayer")' -root)
 waitFor 100 xwin '("VexaPrinter" "VexaPrinter")' -id "$panel" || fail "no tray icon docked in the tray host"
-# The service writes beside the executable that runs: the user's copy.
 cmp -s "$exe" "$appDir/VexaPrinter" || fail "no per-user copy in $appDir"
 waitFor 50 sh -c "ls '$appDir'/logs/PrinterLog_*.log" || fail "no log file in $appDir/logs"
 [ ! -e /usr/lib/vexaprinter/logs ] || fail "the service wrote into /usr/lib/vexaprinter"
 quitAndWait
 
-# The window's switch wrote an autostart entry at the first start; the next log-in runs the changed program.
+# The window's switch wrote an autostart entry at the first start.
 autostart=$home/.config/autostart/VexaPrinter.desktop
 [ -f "$autostart" ] || fail "the window's switch wrote no autostart entry $autostart"
 printf 'upgraded' >>"$exe"

@@ -1,6 +1,5 @@
 #!/usr/bin/env python3
-# The staff's test page (opened from its file) in headless Chromium through chromedriver, against the real
-# service; under tests/common/run-isolated.sh. Exit 77: skipped. VEXA_BIN, VEXA_TESTPAGE, VEXA_PDF_QUEUE/_DIR.
+# The staff's test page, from its file, in headless Chromium (chromedriver) against the real service.
 import json, os, shutil, socket, subprocess, sys, tempfile, time, urllib.request
 
 QUEUE = os.environ.get('VEXA_PDF_QUEUE', 'VexaPDF')
@@ -14,7 +13,7 @@ def check(condition, message):
         sys.exit(1)
 
 
-def until(probe, timeout=15):  # probe()'s first true result in time (an OSError counts as false), else the last
+def until(probe, timeout=15):  # probe()'s first true result in time (OSError: false), else the last
     deadline = time.monotonic() + timeout
     while True:
         try:
@@ -26,7 +25,7 @@ def until(probe, timeout=15):  # probe()'s first true result in time (an OSError
         time.sleep(0.2)
 
 
-def call(method, path, body=None):  # one WebDriver command; its value
+def call(method, path, body=None):  # a WebDriver command's value
     data = json.dumps(body).encode() if body else None
     request = urllib.request.Request(session + path, data, {'Content-Type': 'application/json'}, method=method)
     with urllib.request.urlopen(request, timeout=60) as response:
@@ -41,12 +40,12 @@ def click(css):
     js('document.querySelector("%s").click()' % css)
 
 
-def text(css, needle=''):  # once it holds the needle, or the last one seen after 15 s
+def text(css, needle=''):  # once it holds the needle
     until(lambda: needle in js('return document.querySelector("%s").innerText' % css))
     return js('return document.querySelector("%s").innerText' % css)
 
 
-def printed(marker, since):  # whether a PDF written since then holds the marker (earlier runs' PDFs stay)
+def printed(marker, since):  # whether a PDF written since then holds it
     for name in os.listdir(PDF_DIR):
         path = os.path.join(PDF_DIR, name)
         if name.endswith('.pdf') and os.path.getmtime(path) >= since - 1:
@@ -59,7 +58,7 @@ def run(work):
     click('#refresh')  # no service yet
     status = text('#status', 'Cannot reach')
     check('无法连接打印控件' in status and 'Cannot reach the print control' in status, 'unreachable: ' + status)
-    exe = shutil.copy2(os.environ['VEXA_BIN'], work)  # it keeps every file beside itself
+    exe = shutil.copy2(os.environ['VEXA_BIN'], work)
     service = subprocess.Popen([exe], env=dict(os.environ, QT_QPA_PLATFORM='offscreen'), stdout=subprocess.DEVNULL)
     try:
         check(until(lambda: socket.create_connection(('127.0.0.1', 12380)).close() or True, 20), 'the service listens')
@@ -76,7 +75,7 @@ def run(work):
         with open(work + '/PrinterConfig.json', encoding='utf-8') as config:
             entries = json.load(config)['data']
         check(entries == [{'Name': QUEUE, 'PrinterLeft': 5, 'Width': 80, 'Height': 120}], 'stored: %s' % entries)
-        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as box:  # a set-top box announces itself
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as box:
             status = {'query': 'stbInfo', 'account': 8001, 'roomName': '大包A01', 'isServer': 0}
             box.sendto(json.dumps(status).encode(), ('127.0.0.1', 19262))
         click('#boxes')

@@ -1,6 +1,5 @@
-// The real service on a desktop as far as libcups can tell: avahi-daemon browses (with-avahi.sh). Receipts
-// on the cups-pdf queue of scripts/test-services.sh; printer queries, also from a private cupsd stopped with
-// SIGSTOP. Latencies are taken over HTTP.
+// The real service where avahi-daemon browses (with-avahi.sh): receipts on cups-pdf, printer queries, also
+// from a stopped scheduler.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpSocket>
@@ -18,7 +17,6 @@ namespace {
 const QByteArray kStatus = buildPost(R"({"Msg":"PrinterStatus"})");
 const QByteArray kInfo = buildPost(R"({"Msg":"InfoData"})");
 
-// One keep-alive connection and the replies it got.
 struct Client : QTcpSocket
 {
     QByteArray baReceived;
@@ -27,7 +25,7 @@ struct Client : QTcpSocket
     {
         connect(this, &QTcpSocket::readyRead, [this] { baReceived += readAll(); });
         connectToHost("127.0.0.1", CHttpServer::kDefaultPort);
-        write(baRequests); // in one piece once connected
+        write(baRequests);
     }
     QList<QByteArray> bodies() const { return replyBodies(baReceived); }
 };
@@ -40,14 +38,14 @@ QString run(const QString &strProgram, const QStringList &lstArgs)
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-// The queue's record takes what the entry before it leaves out: entries walk on with their values.
+// The queue's entry takes the values of the entry before it.
 QByteArray settings(int nLeft, int nWidth)
 {
     return QString(R"({"Msg":"Settings","data":[{"Name":"Elsewhere","PrinterLeft":%2,"Width":%3},{"Name":"%1"}]})")
         .arg(PdfOutput::queueName()).arg(nLeft).arg(nWidth).toUtf8();
 }
 
-// Page 1 at 72 dpi (a pixel is a point): its width in mm and its leftmost column with ink (-1: blank).
+// Page 1 at 72 dpi: its width in mm and its leftmost column (in points) with ink.
 QPoint geometry(const QString &strPdf)
 {
     QTemporaryDir dir;
@@ -63,7 +61,7 @@ QPoint geometry(const QString &strPdf)
     return {qRound(image.width() * 25.4 / 72), nInk};
 }
 
-// "name/default ..." of a PrinterStatus reply (else the reply itself).
+// "name/default ..." of a PrinterStatus reply, else the reply.
 QString printersOf(const QByteArray &baReply)
 {
     QStringList lstNames;
@@ -84,14 +82,14 @@ class TestPrintersDesktop : public QObject
     const QDateTime dtStart = QDateTime::currentDateTime().addSecs(-1);
     const pid_t nCupsdPid = qEnvironmentVariableIntValue("VEXA_CUPSD_PID");
 
-    void startService(const QString &strPrinters) // on the scheduler of $CUPS_SERVER
+    void startService(const QString &strPrinters)
     {
         service.kill();
         QVERIFY(service.start());
         QCOMPARE(printers(), strPrinters); // the first query reads libcups' configuration
     }
 
-    // The PDF the receipt came out as, or why none did.
+    // The receipt's PDF, or why there is none.
     QString print(const QString &strPrinter, const QByteArray &baReply = "{\"code\":200}")
     {
         const QString strMarker = "VEXA" + QString::number(QDateTime::currentMSecsSinceEpoch());
@@ -118,7 +116,7 @@ private slots:
         QVERIFY2(strWhy.isEmpty() || !qEnvironmentVariableIsSet("CI"), qPrintable(strWhy)); // CI starts the queue
         if (!strWhy.isEmpty())
             QSKIP(qPrintable(strWhy));
-        // The test means something only where libcups' own destination list browses (250 ms).
+        // Only where libcups' own destination list browses (250 ms) is there something to avoid.
         QElapsedTimer timer;
         timer.start();
         cups_dest_t *pDests = nullptr;
@@ -127,8 +125,8 @@ private slots:
     }
     void cleanupTestCase() { ::kill(nCupsdPid, SIGCONT); }
 
-    // 80 mm paper, the Chinese text in the CJK font; 40 more points of "PrinterLeft" move the ink 40 points
-    // right. An unknown printer answers 1 and prints on the default. A restart applies the stored Settings.
+    // 80 mm paper, the CJK font; "PrinterLeft" moves the ink. An unknown printer answers 1 and prints on the
+    // default. A restart applies the stored Settings.
     void geometryFontFallbackAndRestart()
     {
         QVERIFY(service.start());
@@ -150,7 +148,7 @@ private slots:
         QCOMPARE(geometry(print(PdfOutput::queueName())).x(), 58);
     }
 
-    // Neither PrinterStatus nor an InfoData meanwhile waits for browsing; offline USB printers are left out.
+    // Neither waits for browsing; offline USB printers are left out.
     void printerStatusDoesNotBrowse()
     {
         const QString strPrinters = "VexaNetOff/0 " + PdfOutput::queueName() + "/1";
@@ -163,8 +161,8 @@ private slots:
         }
     }
 
-    // A scheduler that never answers: "no printers" after the 3 s bound, one line per query left unanswered
-    // (the PrinterStatus, the receipt's printer check); other connections keep their pace.
+    // "No printers" after the 3 s bound, a line per query left unanswered (PrinterStatus, the receipt's
+    // printer check); other connections keep their pace.
     void hungSchedulerCostsOnlyTheBound()
     {
         qputenv("CUPS_SERVER", qgetenv("VEXA_CUPSD_SOCKET"));

@@ -1,5 +1,4 @@
-// In this process: the print queue's worker, and the logo loader against real local web servers (plain, and
-// TLS with a self-signed certificate).
+// The print queue's worker, and the logo loader against local web servers (plain and TLS).
 #include <QtTest>
 
 #include <sys/inotify.h>
@@ -31,16 +30,16 @@ class TestPrinting : public QObject
 private slots:
     void initTestCase() { QVERIFY(QFile(dirLogos.filePath("present.png")).open(QIODevice::WriteOnly)); }
 
-    // Order, one job at a time, the waiting count; closing finishes the receipt in print and drops the rest.
+    // One at a time, in order; closing finishes the receipt in print and drops the rest.
     void inOrderOneAtATimeUntilClosed()
     {
-        QStringList lstEvents; // quantities and each print's start (+) and end (-); read after the join
+        QStringList lstEvents; // counts, and each print's start (+) and end (-)
         QSemaphore semStarted;
         QSemaphore semRelease;
         auto pQueue = std::make_unique<CPrinterQueue>();
         const auto note = [&](int n) { lstEvents << QString::number(n); };
         connect(pQueue.get(), &CPrinterQueue::quantityChanged, this, note, Qt::DirectConnection);
-        const auto releaseOnFailure = qScopeGuard([&semRelease] { semRelease.release(10); }); // before the queue goes
+        const auto releaseOnFailure = qScopeGuard([&semRelease] { semRelease.release(10); });
         pQueue->setPrintFunction([&](PrintJob &job) {
             lstEvents << '+' + job.strContent;
             semStarted.release();
@@ -49,7 +48,7 @@ private slots:
         });
         for (const char *pContent : {"first", "second", "third", "fourth"})
             add(*pQueue, pContent);
-        pQueue->start(); // normal priority: an idle-priority worker may starve while other tests run
+        pQueue->start(); // not idle priority: it would starve while other tests run
         semRelease.release(2);
         QVERIFY(semStarted.tryAcquire(3, 5000)); // "third" is in print
         std::thread releaser([&semRelease] {
@@ -64,7 +63,7 @@ private slots:
     void logoWait_data()
     {
         QTest::addColumn<QString>("strLogo");
-        QTest::addColumn<int>("nWaitMs"); // for the logo file; 1500: gave up, printed without it and said so
+        QTest::addColumn<int>("nWaitMs"); // 1500: gave up, printed without it and said so
         QTest::newRow("logo there") << "present.png" << 0;
         QTest::newRow("logo arrives late") << "late.png" << 700;
         QTest::newRow("logo never arrives") << "never.png" << 1500;
@@ -93,7 +92,7 @@ private slots:
     {
         QTest::addColumn<QString>("strPath"); // on the local server; "s" first: over TLS
         QTest::addColumn<bool>("bAnnounceLength");
-        QTest::addColumn<QString>("strLine"); // empty: delivered; else logged, nothing kept ({url}, {file})
+        QTest::addColumn<QString>("strLine"); // empty: delivered; else logged, nothing kept
         const QString strBig = "商家logo({url})超过8MiB，已丢弃";
         QTest::newRow("http") << "/logo.png" << true << "";
         QTest::newRow("https self-signed") << "s/logo.png" << true << "";
@@ -119,7 +118,6 @@ private slots:
         FileLoader loader(appDir.path());
         const bool bFolderIsFile = strLine.contains("{file}");
         QVERIFY(bFolderIsFile ? QFile(loader.strImageDir).open(QFile::WriteOnly) : QDir().mkpath(loader.strImageDir));
-        // Without a watch no event is seen, and a delivered logo fails below.
         const int nInotify = inotify_init1(IN_NONBLOCK);
         const auto closeWatch = qScopeGuard([nInotify] { close(nInotify); });
         inotify_add_watch(nInotify, QFile::encodeName(loader.strImageDir), IN_CREATE | IN_MODIFY | IN_MOVED_TO);
@@ -128,7 +126,7 @@ private slots:
         const QString strFile = loader.strImageDir + '/' + strName;
         QCOMPARE(loader.fileState(strName), qint32(FileLoader::StateLoading));
         QCOMPARE(loader.loadLogo(strUrl), strName); // no second download while one runs
-        if (!strLine.isEmpty()) { // the state goes back to missing: the receipt prints without the logo
+        if (!strLine.isEmpty()) { // missing again: the receipt prints without it
             strLine.replace("{url}", strUrl).replace("{file}", strFile);
             QTRY_VERIFY_WITH_TIMEOUT(g_printerLog.pendingLines().join('\n').contains(strLine), 10000);
             QCOMPARE(loader.fileState(strName), qint32(FileLoader::StateMissing));
@@ -137,8 +135,8 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(loader.fileState(strName), qint32(FileLoader::StatePresent), 10000);
         QCOMPARE(readFile(strFile), makeLogoPng());
-        // The print thread takes "the file exists" for "the logo is whole": the name appears once,
-        // renamed or linked from a finished file, and is never written under it.
+        // The print thread takes "the file exists" for "the logo is whole": the name appears once, from a
+        // finished file, and is never written under it.
         alignas(inotify_event) char buffer[64 * 1024];
         const ssize_t nRead = read(nInotify, buffer, sizeof buffer);
         QList<quint32> lstEvents;
@@ -149,7 +147,7 @@ private slots:
             i += sizeof(inotify_event) + pEvent->len;
         }
         QVERIFY(lstEvents == QList<quint32>{IN_CREATE} || lstEvents == QList<quint32>{IN_MOVED_TO});
-        FileLoader loaderLater(appDir.path()); // kept on disk: a later run uses it without a request
+        FileLoader loaderLater(appDir.path()); // a later run uses it without a request
         QCOMPARE(loaderLater.fileState(loaderLater.loadLogo(strUrl)), qint32(FileLoader::StatePresent));
         QVERIFY(!QTest::qWaitFor([&] { return server.nRequests != 1; }, 100));
     }

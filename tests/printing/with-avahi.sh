@@ -1,7 +1,6 @@
 #!/bin/bash
-# Runs a command on a "desktop" as far as libcups can tell: avahi-daemon browsing on a private system bus, a
-# veth pair its only link, /run/avahi-daemon a tmpfs of its own; and a private cupsd with the queue HungQueue
-# (VEXA_CUPSD_SOCKET, VEXA_CUPSD_PID). Usage, as root in a private network namespace: with-avahi.sh command...
+# Runs a command with avahi-daemon browsing on a private system bus and veth pair, and a private cupsd with
+# the queue HungQueue (VEXA_CUPSD_SOCKET, VEXA_CUPSD_PID). As root in a private network namespace.
 set -euo pipefail
 if [ "$(readlink /proc/self/ns/net)" = "$(readlink /proc/1/ns/net)" ]; then
     echo "with-avahi: refusing to run in the host's network namespace (use tests/common/run-isolated.sh)" >&2
@@ -17,7 +16,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-up() { # what, test: waits up to 5 s for the test to pass
+up() { # what, test: up to 5 s
     for _ in $(seq 200); do
         if eval "$2"; then
             return 0

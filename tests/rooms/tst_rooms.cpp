@@ -19,7 +19,7 @@ class TestRooms : public QObject
     quint32 unWallSeconds = 0;
     quint32 unTickMs = 0;
     QJsonObject objFile;
-    QStringList lstEvents; // "<ip>:<port>" per datagram and "write" per file write, in order
+    QStringList lstEvents; // "<ip>:<port>" per datagram, "write" per file write
     QList<QByteArray> lstPayloads;
     std::unique_ptr<CInformationServices> pServices;
 
@@ -59,7 +59,7 @@ class TestRooms : public QObject
         QVERIFY(sender.writeDatagram(baStatus, QHostAddress::LocalHost, pServices->listenPort()) > 0);
         QTRY_COMPARE_WITH_TIMEOUT(lines(g_vodLog, "机顶盒状态信息更新"), nBefore + 1, 5000);
     }
-    // One scheduler pass after moving the wall clock: 'S' sent, 'R' removed (and the file written), '-' neither.
+    // A scheduler pass: 'S' sent, 'R' removed (and the file written), '-' neither.
     char tick(quint32 unAdvance)
     {
         unWallSeconds += unAdvance;
@@ -86,8 +86,7 @@ private slots:
         restart();
     }
 
-    // No blanks in the reply. A new server goes to the front; a known account (number, digits or rounded) is
-    // overwritten in place, from any address. Other queries and broken text are ignored.
+    // A new server goes to the front; a known account (number, digits or rounded) is overwritten in place.
     void registry()
     {
         QUdpSocket sender;

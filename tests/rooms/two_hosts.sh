@@ -1,6 +1,6 @@
 #!/bin/bash
-# The service (192.168.77.20/24) and set-top boxes (.30, .31) in two namespaces joined by a veth pair made
-# inside them, the host untouched. Usage: two_hosts.sh <VexaPrinter> <box script> (root; else 77, skipped)
+# The service (192.168.77.20) and boxes (.30, .31) in two namespaces on a veth pair made inside them.
+# Usage: two_hosts.sh <VexaPrinter> <box script>
 set -u
 if [ "$(id -u)" != 0 ] || ! command -v ip >/dev/null; then
     echo "SKIP: needs root and iproute2"
@@ -21,9 +21,9 @@ for ns in "$svc vxs" "$box vxb"; do
     ip -n "$1" link set "$2" up
     ip -n "$1" route add 224.0.0.0/4 dev "$2"
 done
-cp "$bin" "$work/VexaPrinter" # it keeps its files beside the executable
+cp "$bin" "$work/VexaPrinter"
 ip netns exec "$svc" unshare --ipc -- env QT_QPA_PLATFORM=offscreen "$work/VexaPrinter" >"$work/out" 2>&1 </dev/null &
-# Bounded well inside the CTest time-out, so the trap always gets to clean up.
+# Inside the CTest time-out, so the trap gets to clean up.
 if ! timeout -k 5 75 ip netns exec "$box" python3 "$script"; then
     tail -c 4000 "$work/out"
     exit 1

@@ -1,5 +1,4 @@
-// The real executable: the "quit" messenger, the updater link's close request, one instance at a time, and
-// on a full filesystem a write that does not land whole keeps the old file. The log channels on their own.
+// The real executable (messenger, updater link, one instance, full filesystem); the log channels alone.
 #include <QtNetwork>
 #include <QtTest>
 
@@ -27,9 +26,8 @@ static QStringList held(ServiceInstance &holder, int nAttached)
     return {QString("%1 %2").arg(holder.process().processId()).arg(nAttached)};
 }
 
-// The application directory is a filled-up 1 MiB tmpfs in a mount namespace of its own, the logs bound to
-// the test's: without inodes the temporary file cannot be made, without blocks it takes no byte, with
-// 8 KiB left a write is short. Arguments: the folder, the logs, the executable, the kind of fill.
+// The application folder as a full tmpfs in a mount namespace of its own, the logs bound to the test's: no
+// inodes, no blocks, or 8 KiB left (a short write). Arguments: folder, logs, executable, kind of fill.
 static const char kScript[] = R"(set -e
 mkdir "$1"
 mount -t tmpfs -o size=1m,nr_inodes=64 tmpfs "$1"
@@ -50,14 +48,13 @@ class TestProcess : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir tmpDir; // the log channels'
+    QTemporaryDir tmpDir; // for the log channels
 
     QStringList fileLines() const
     {
         const QString strName = QDate::currentDate().toString("'/logs/PrinterLog_'yyyy-MM-dd'.log'");
         return QString(readFile(tmpDir.path() + strName)).split('\n', Qt::SkipEmptyParts);
     }
-    // "[yyyy-MM-dd hh:mm:ss] " and the rest
     static bool matches(const QString &strLine, const QString &strRest)
     {
         const QString strStamp = "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] ";
@@ -77,7 +74,7 @@ private slots:
         QTest::newRow("quit") << "quit";
         QTest::newRow("within a word") << "noquit";
     }
-    // An argument containing "quit" sends two close requests to the updater port and starts no service.
+    // An argument containing "quit" sends two close requests and starts no service.
     void messenger()
     {
         QFETCH(QString, strArg);
@@ -107,7 +104,7 @@ private slots:
             << QList<QByteArray>{"{\"query\":\"CloseApp\",\"time\":\"" + baTime + "\"}"}
             << CAutoUpdate::buildAnswer("CloseApp", baTime);
     }
-    // The updater's close request is answered twice, then the service exits.
+    // Answered twice, then the service exits.
     void closeRequest()
     {
         QFETCH(QList<QByteArray>, lstRequests);
@@ -129,9 +126,8 @@ private slots:
         QVERIFY(!answers.hasPendingDatagrams() && !answers.waitForReadyRead(200));
     }
 
-    // A second start exits with 0 and leaves the holder alone; a SIGKILL leaves the marker (a one-byte System V
-    // segment, made a little after the HTTP port opens) unattached, and the next start clears it. "QUIT" is
-    // no quit request.
+    // A second start exits with 0; a SIGKILL leaves the marker (made a little after the HTTP port opens)
+    // unattached, and the next start clears it. "QUIT" is no quit request.
     void oneInstance()
     {
         ServiceInstance second;
@@ -155,7 +151,7 @@ private slots:
         QTest::newRow("blocks") << "blocks";
         QTest::newRow("partial") << "partial";
     }
-    // Refused with the store's line; the service goes on answering.
+    // Answered 0 with the store's line; the service goes on.
     void fullFilesystem()
     {
         QFETCH(QString, strFill);
@@ -178,8 +174,7 @@ private slots:
         QCOMPARE(postCommand(R"({"Msg":"InfoData"})"), QByteArray("{\"code\":180,\"data\":[]}"));
     }
 
-    // Lines from two threads land whole, UTF-8 encoded, each thread's lines in its own order, with this
-    // file and line; a "%1" in the text stays as it is.
+    // Two threads' lines land whole, in order, with this file and line; a "%1" in the text stays.
     void twoThreads()
     {
         CBackupFiles channel("PrinterLog");
@@ -202,7 +197,7 @@ private slots:
         }
     }
 
-    // Seven days (604800 s) old is kept, a second more is deleted; only this channel's log files.
+    // Seven days old is kept, a second more is deleted; only this channel's log files.
     void retention()
     {
         const qint64 llNow = QDateTime::currentSecsSinceEpoch();
@@ -220,7 +215,7 @@ private slots:
         QCOMPARE(QDir(tmpDir.path() + "/logs").entryList(QDir::Files), lstKept);
     }
 
-    // A writer that lags (here: not yet started) holds a bounded queue; what did not fit is reported by one line.
+    // A writer that lags (not started) holds a bounded queue; what did not fit is reported in one line.
     void boundedQueue()
     {
         const QString strLine = QString(99, 'x') + '\n'; // 200 bytes queued
@@ -230,7 +225,7 @@ private slots:
         QCOMPARE(channel.pendingCount(), 5);
         channel.start(QThread::IdlePriority);
         QTRY_COMPARE_WITH_TIMEOUT(fileLines().size(), 6, 3000);
-        channel.writeLog(strLine); // drained: the queue takes lines again, with nothing more to report
+        channel.writeLog(strLine); // drained: taken again, nothing more to report
         QTRY_COMPARE_WITH_TIMEOUT(fileLines().size(), 7, 3000);
         QStringList lstLines = fileLines();
         const QString strDrop = lstLines.takeAt(5);

@@ -1,5 +1,4 @@
-// The window and the tray icon on a real X server (Xvfb), in this process. The icon docking in a tray host:
-// tests/package/install_desktop.sh.
+// The window on Xvfb, in this process. The tray icon docking: tests/package/install_desktop.sh.
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -30,12 +29,11 @@ private slots:
         QObject *pTrayIcon = pWindow->findChild<QObject *>("trayIcon");
         QVERIFY(pTrayIcon && pTrayIcon->property("visible").toBool());
 
-        // The count is published from a worker thread, as the print queue does.
+        // From a worker thread, as the print queue does.
         auto *pText = pWindow->findChild<QQuickItem *>("waitingText");
         std::thread([pApp] { pApp->setPrintQuantity(3); }).join();
         QTRY_COMPARE(pText->property("text").toString(), QString("正在运行，等待打印：<font color=\"red\">3"));
 
-        // A port that another program holds is said in the hint line, in red.
         QTcpServer other;
         QVERIFY(other.listen(QHostAddress::Any, CHttpServer::kDefaultPort));
         QVERIFY(!pApp->httpServer()->start());
@@ -44,14 +42,12 @@ private slots:
         QTRY_VERIFY(pHint->property("text").toString().startsWith(strHint));
         QCOMPARE(pHint->property("color").value<QColor>(), QColor(Qt::red));
 
-        // The close button only hides the window; the service stays in the tray.
         QVERIFY(!pWindow->close());
         QTRY_VERIFY(!pWindow->isVisible());
     }
 };
 
-// Xvfb picks a free display itself (-displayfd), so tests running in parallel never collide, and it
-// ends with its last client, this process (-terminate).
+// Xvfb picks a free display (tests run in parallel) and ends with this process.
 int main(int argc, char *argv[])
 {
     FILE *pXvfb = popen("exec Xvfb -terminate -displayfd 1 -screen 0 800x600x24 -nolisten tcp", "re");
