@@ -32,7 +32,8 @@ private slots:
         // From a worker thread, as the print queue does.
         auto *pText = pWindow->findChild<QQuickItem *>("waitingText");
         std::thread([pApp] { pApp->setPrintQuantity(3); }).join();
-        QTRY_COMPARE(pText->property("text").toString(), QString("正在运行，等待打印：<font color=\"red\">3"));
+        const QString strWaiting = "正在运行，等待打印：<font color=\"red\">3";
+        QTRY_COMPARE(pText->property("text").toString(), strWaiting);
 
         QTcpServer other;
         QVERIFY(other.listen(QHostAddress::Any, CHttpServer::kDefaultPort));
