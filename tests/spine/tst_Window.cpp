@@ -1,11 +1,10 @@
-// The window on Xvfb, in this process. The tray icon docking: tests/package/install_desktop.sh.
+// The window, in this process. On a real X server with a tray host: tests/package/install_desktop.sh.
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTcpServer>
 #include <QtTest>
 
-#include <cstdio>
 #include <thread>
 
 #include "app/MainApp.h"
@@ -48,19 +47,11 @@ private slots:
     }
 };
 
-// Xvfb picks a free display (tests run in parallel) and ends with this process.
 int main(int argc, char *argv[])
 {
-    FILE *pXvfb = popen("exec Xvfb -terminate -displayfd 1 -screen 0 800x600x24 -nolisten tcp", "re");
-    char szDisplay[16] = {':'};
-    if (!pXvfb || !fgets(szDisplay + 1, sizeof szDisplay - 1, pXvfb))
-        qFatal("Xvfb could not be started");
-    qputenv("DISPLAY", QByteArray(szDisplay).trimmed());
-    qputenv("QT_QPA_PLATFORM", "xcb");
     QTemporaryDir appDir;
-    CMainApp app(argc, argv, appDir.path());
+    CMainApp app(argc, argv, appDir.path()); // not started: the test holds the HTTP port
     TestWindow tc;
-    QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&tc, argc, argv);
 }
 
