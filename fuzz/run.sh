@@ -18,9 +18,9 @@ export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/fuzz/lsan.supp:print_suppressions=0}
+mkdir -p "$build/artifacts"
 for target in "${targets[@]}"; do
-    # New inputs go to a scratch corpus, not among the seeds.
-    mkdir -p "$build/corpus/$target" "$build/artifacts"
+    mkdir -p "$build/corpus/$target" # new inputs, apart from the seeds
     echo "== $target (${seconds}s)"
     if ! "$root/tests/common/run-isolated.sh" "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 \
         -rss_limit_mb=2048 -artifact_prefix="$build/artifacts/$target-" "$build/corpus/$target" \

@@ -1,10 +1,8 @@
 #include "common/ServiceInstance.h"
 
-#include <QDate>
 #include <QTcpSocket>
 #include <QTest>
 
-#include "common/TestFiles.h"
 #include "server/HttpServer.h"
 
 ServiceInstance::ServiceInstance()
@@ -23,11 +21,6 @@ bool ServiceInstance::start(const QStringList &lstArgs)
         return socket.waitForConnected(200) || proc.state() == QProcess::NotRunning;
     };
     return proc.waitForStarted() && QTest::qWaitFor(listening, 15000) && proc.state() == QProcess::Running;
-}
-
-QString ServiceInstance::readLog() const
-{
-    return readFile(dir() + QDate::currentDate().toString("'/logs/PrinterLog_'yyyy-MM-dd'.log'"));
 }
 
 QByteArray buildPost(const QByteArray &baBody)

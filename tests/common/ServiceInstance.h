@@ -21,8 +21,6 @@ public:
         proc.kill();
         proc.waitForFinished();
     }
-    // Today's general log, written every 500 ms.
-    QString readLog() const;
 
 private:
     QTemporaryDir tmpDir;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +11,12 @@ inline QByteArray readFile(const QString &strPath)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
     return file.readAll();
+}
+
+// Today's general log in the folder's "logs" (written every 500 ms by a running service).
+inline QString readLog(const QString &strDir)
+{
+    return readFile(strDir + QDate::currentDate().toString("'/logs/PrinterLog_'yyyy-MM-dd'.log'"));
 }
 
 // Making its folder.

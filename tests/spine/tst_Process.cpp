@@ -50,11 +50,7 @@ class TestProcess : public QObject
 
     QTemporaryDir tmpDir;
 
-    QStringList fileLines() const
-    {
-        const QString strName = QDate::currentDate().toString("'/logs/PrinterLog_'yyyy-MM-dd'.log'");
-        return QString(readFile(tmpDir.path() + strName)).split('\n', Qt::SkipEmptyParts);
-    }
+    QStringList fileLines() const { return readLog(tmpDir.path()).split('\n', Qt::SkipEmptyParts); }
     static bool matches(const QString &strLine, const QString &strRest)
     {
         const QString strStamp = "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] ";
