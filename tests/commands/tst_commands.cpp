@@ -94,7 +94,7 @@ private slots:
 
     void updateConfig_data()
     {
-        QTest::addColumn<QString>("strStored"); // inside the braces; none: no file
+        QTest::addColumn<QString>("strStored"); // none: no file
         QTest::addColumn<QString>("strRequest");
         QTest::addColumn<QString>("strExpected");
         QTest::addColumn<bool>("bStartsUpdater");
@@ -160,8 +160,8 @@ private slots:
 
     void autostartEntry_data()
     {
-        QTest::addColumn<QByteArray>("baSwitch"); // the window's, or the run entry's
-        QTest::addColumn<int>("nLauncher"); // what VEXAPRINTER_LAUNCHER names: 0 nothing, 1 a file, 2 a program
+        QTest::addColumn<QByteArray>("baSwitch");
+        QTest::addColumn<int>("nLauncher"); // VEXAPRINTER_LAUNCHER names 0 nothing, 1 a file, 2 a program
         QTest::newRow("window entry") << QByteArray("setPowerBoot") << 0;
         QTest::newRow("window entry, launcher") << QByteArray("setPowerBoot") << 2;
         QTest::newRow("run entry, launcher not executable") << QByteArray("setAutoStart") << 1;
@@ -199,20 +199,21 @@ private slots:
     {
         QFETCH(QByteArray, baText);
         QFETCH(QJsonObject, objRead);
+        PrinterJson *pStore = mainApp()->store();
         QVERIFY(writeFile(filePath("RoomArea.json"), baText));
         const int nBefore = broken();
-        QCOMPARE(mainApp()->store()->readJsonFile("./RoomArea.json"), objRead);
-        QCOMPARE(mainApp()->store()->readJsonFile("./Missing.json", true), QJsonObject());
+        QCOMPARE(pStore->readJsonFile("./RoomArea.json"), objRead);
+        QCOMPARE(pStore->readJsonFile("./Missing.json", true), QJsonObject());
         QCOMPARE(broken(), nBefore);
-        QCOMPARE(mainApp()->store()->readJsonFile("./RoomArea.json", true), objRead);
+        QCOMPARE(pStore->readJsonFile("./RoomArea.json", true), objRead);
         QCOMPARE(broken(), nBefore + int(objRead.isEmpty() && !baText.isEmpty()));
     }
 
-    // SIGKILL during rewrites: the file is always one whole object.
+    // SIGKILLed while rewriting, the file is one whole object.
     void killedWriter()
     {
         const QString strPath = filePath("PrinterConfig.json");
-        QVERIFY(QFile::remove(strPath)); // the stored Settings
+        QVERIFY(QFile::remove(strPath)); // Settings stored above
         for (int nKill = 0; nKill < 8; ++nKill) {
             QProcess writer;
             writer.start(QCoreApplication::applicationFilePath(), {"--write-forever", mainApp()->appDir()});
