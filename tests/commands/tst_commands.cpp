@@ -39,24 +39,24 @@ private slots:
 
     void refusals_data()
     {
-        QTest::addColumn<QByteArray>("baBody");
+        QTest::addColumn<QString>("strBody");
         QTest::addColumn<QString>("strReply");
         QTest::addColumn<QString>("strLogged"); // the only line, or none
         const QString str0 = "{\"code\":0}";
-        QTest::newRow("not JSON") << QByteArray("打印") << str0 << "http连接数据错误";
-        QTest::newRow("unknown Msg") << QByteArray(R"({"Msg":"settings","data":[]})") << str0 << "";
-        QTest::newRow("no content") << QByteArray(R"({"Msg":""})") << "{\"code\":1}" << "printer content is empty";
-        QTest::newRow("FireAlarm query") << QByteArray(R"({"Msg":"FireAlarm","query":"OPEN"})") << str0 << "";
-        QTest::newRow("CloseRoom no query") << QByteArray(R"({"Msg":"CloseRoom","ip":"10.0.0.5"})") << str0 << "";
-        QTest::newRow("Settings object") << QByteArray(R"({"Msg":"Settings","data":{"Name":"B"}})") << str0 << "";
+        QTest::newRow("not JSON") << "打印" << str0 << "http连接数据错误";
+        QTest::newRow("unknown Msg") << R"({"Msg":"settings","data":[]})" << str0 << "";
+        QTest::newRow("no content") << R"({"Msg":""})" << "{\"code\":1}" << "printer content is empty";
+        QTest::newRow("FireAlarm query") << R"({"Msg":"FireAlarm","query":"OPEN"})" << str0 << "";
+        QTest::newRow("CloseRoom no query") << R"({"Msg":"CloseRoom","ip":"10.0.0.5"})" << str0 << "";
+        QTest::newRow("Settings object") << R"({"Msg":"Settings","data":{"Name":"B"}})" << str0 << "";
     }
     void refusals()
     {
-        QFETCH(QByteArray, baBody);
+        QFETCH(QString, strBody);
         QFETCH(QString, strReply);
         QFETCH(QString, strLogged);
         const int nFrom = g_printerLog.pendingLines().size();
-        QCOMPARE(dispatchAndWait(baBody), strReply);
+        QCOMPARE(dispatchAndWait(strBody.toUtf8()), strReply);
         const QStringList lstLines = g_printerLog.pendingLines().mid(nFrom);
         QCOMPARE(lstLines.size(), int(!strLogged.isEmpty()));
         QVERIFY2(lstLines.isEmpty() || lstLines.first().contains("] " + strLogged), qPrintable(lstLines.join('\n')));

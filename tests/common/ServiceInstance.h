@@ -12,7 +12,6 @@ public:
 
     QString dir() const { return tmpDir.path(); }
     QString executable() const { return tmpDir.path() + "/VexaPrinter"; }
-    QProcess &process() { return proc; }
 
     // Until its HTTP port accepts connections.
     bool start(const QStringList &lstArgs = QStringList());
@@ -22,9 +21,10 @@ public:
         proc.waitForFinished();
     }
 
+    QProcess proc;
+
 private:
     QTemporaryDir tmpDir;
-    QProcess proc;
 };
 
 // A POST as the cashier page sends it; the reply body (empty on failure).

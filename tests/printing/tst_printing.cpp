@@ -33,7 +33,7 @@ private slots:
     // One at a time, in order; closing finishes the receipt in print and drops the rest.
     void inOrderOneAtATimeUntilClosed()
     {
-        QStringList lstEvents; // counts, and each print's start (+) and end (-)
+        QStringList lstEvents; // counts, each print's start (+) and end (-)
         QSemaphore semStarted;
         QSemaphore semRelease;
         auto pQueue = std::make_unique<CPrinterQueue>();
@@ -90,7 +90,7 @@ private slots:
 
     void loadLogo_data()
     {
-        QTest::addColumn<QString>("strPath"); // on the local server; "s" first: over TLS
+        QTest::addColumn<QString>("strPath"); // "s" first: over TLS
         QTest::addColumn<bool>("bAnnounceLength");
         QTest::addColumn<QString>("strLine"); // empty: delivered; else logged, nothing kept
         const QString strBig = "商家logo({url})超过8MiB，已丢弃";
@@ -126,7 +126,7 @@ private slots:
         const QString strFile = loader.strImageDir + '/' + strName;
         QCOMPARE(loader.fileState(strName), qint32(FileLoader::StateLoading));
         QCOMPARE(loader.loadLogo(strUrl), strName); // no second download while one runs
-        if (!strLine.isEmpty()) { // missing again: the receipt prints without it
+        if (!strLine.isEmpty()) { // the receipt prints without it
             strLine.replace("{url}", strUrl).replace("{file}", strFile);
             QTRY_VERIFY_WITH_TIMEOUT(g_printerLog.pendingLines().join('\n').contains(strLine), 10000);
             QCOMPARE(loader.fileState(strName), qint32(FileLoader::StateMissing));
@@ -135,8 +135,7 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(loader.fileState(strName), qint32(FileLoader::StatePresent), 10000);
         QCOMPARE(readFile(strFile), makeLogoPng());
-        // The print thread takes "the file exists" for "the logo is whole": the name appears once, from a
-        // finished file, and is never written under it.
+        // The print thread takes "the file exists" for "the logo is whole".
         alignas(inotify_event) char buffer[64 * 1024];
         const ssize_t nRead = read(nInotify, buffer, sizeof buffer);
         QList<quint32> lstEvents;

@@ -1,4 +1,4 @@
-// Box registry (status datagrams over loopback) and subtitle schedule, clocks, file and wire injected.
+// Box registry (status datagrams over loopback) and subtitle schedule; clocks, file and wire injected.
 #include <QtNetwork>
 #include <QtTest>
 
@@ -131,21 +131,21 @@ private slots:
 
     void schedulePattern_data()
     {
-        QTest::addColumn<QByteArray>("baCommand");
+        QTest::addColumn<QString>("strCommand");
         QTest::addColumn<QString>("strPattern"); // one letter per pass, 3 s apart
-        QTest::newRow("count 3 every 10 s") << QByteArray(R"({"count":3,"intervalTime":10})") << "S---S---SR";
+        QTest::newRow("count 3 every 10 s") << R"({"count":3,"intervalTime":10})" << "S---S---SR";
         QTest::newRow("-99 until end")
-            << QByteArray(R"({"count":-99,"intervalTime":3,"cashier_push_id":4,"end_time":"1700000007"})") << "SSSR";
-        QTest::newRow("-99 expired") << QByteArray(R"({"count":-99,"cashier_push_id":4,"end_time":1699999999})") << "R";
-        QTest::newRow("-99 without push id") << QByteArray(R"({"count":-99,"end_time":1800000000})") << "---";
-        QTest::newRow("count 0 with push id") << QByteArray(R"({"cashier_push_id":8})") << "R-";
-        QTest::newRow("count as text") << QByteArray(R"({"count":"3"})") << "--";
+            << R"({"count":-99,"intervalTime":3,"cashier_push_id":4,"end_time":"1700000007"})" << "SSSR";
+        QTest::newRow("-99 expired") << R"({"count":-99,"cashier_push_id":4,"end_time":1699999999})" << "R";
+        QTest::newRow("-99 without push id") << R"({"count":-99,"end_time":1800000000})" << "---";
+        QTest::newRow("count 0 with push id") << R"({"cashier_push_id":8})" << "R-";
+        QTest::newRow("count as text") << R"({"count":"3"})" << "--";
     }
     void schedulePattern()
     {
-        QFETCH(QByteArray, baCommand);
+        QFETCH(QString, strCommand);
         QFETCH(QString, strPattern);
-        add(baCommand);
+        add(strCommand.toUtf8());
         QString strSeen;
         while (strSeen.size() < strPattern.size())
             strSeen += tick(strSeen.isEmpty() ? 0 : 3);
