@@ -86,4 +86,3 @@ printf 'upgraded' >>"$exe"
 startAsUser "$(sed -n 's/^Exec=//p' "$autostart")"
 cmp -s "/proc/$pid/exe" "$exe" || fail "after the upgrade the autostart entry ran a stale copy"
 quitAndWait
-echo "installed program: window, tray icon, per-user copy, upgraded program from the autostart entry"
