@@ -1,6 +1,5 @@
-// Command bodies to the whole service's dispatcher, its files in a temporary directory, while its print
-// thread works through the receipts. fuzz/run.sh runs it in a private network namespace; the scheduler
-// is one that is not there, so receipts find no printer.
+// Command bodies to the whole service's dispatcher while its print thread works through the receipts, on
+// a scheduler that is not there (no printer is found).
 #include <QTemporaryDir>
 
 #include "app/MainApp.h"

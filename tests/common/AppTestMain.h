@@ -7,7 +7,7 @@
 
 inline CMainApp *mainApp() { return static_cast<CMainApp *>(QCoreApplication::instance()); }
 
-// A command's reply, waited for (printer queries answer within the lister's bound).
+// A command's reply, waited for.
 inline QString dispatchAndWait(const QByteArray &baBody)
 {
     QString strReply;
@@ -21,7 +21,7 @@ inline QString dispatchAndWait(const QByteArray &baBody)
     return strReply;
 }
 
-// The real application object as the test's QApplication: started, its files in a fresh temporary directory.
+// The real application object, started, its files in a temporary directory.
 #define VEXA_TEST_MAIN_WITH_APP(TestClass)                                    \
     int main(int argc, char *argv[])                                          \
     {                                                                         \

@@ -1,10 +1,8 @@
 #include "common/ServiceInstance.h"
 
-#include <QDate>
 #include <QTcpSocket>
 #include <QTest>
 
-#include "common/TestFiles.h"
 #include "server/HttpServer.h"
 
 ServiceInstance::ServiceInstance()
@@ -23,24 +21,6 @@ bool ServiceInstance::start(const QStringList &lstArgs)
         return socket.waitForConnected(200) || proc.state() == QProcess::NotRunning;
     };
     return proc.waitForStarted() && QTest::qWaitFor(listening, 15000) && proc.state() == QProcess::Running;
-}
-
-int ServiceInstance::waitForExit(int nTimeoutMs)
-{
-    proc.waitForFinished(nTimeoutMs);
-    if (proc.state() != QProcess::NotRunning || proc.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return proc.exitCode();
-}
-
-QString ServiceInstance::readLog() const
-{
-    return readFile(dir() + QDate::currentDate().toString("'/logs/PrinterLog_'yyyy-MM-dd'.log'"));
-}
-
-bool ServiceInstance::waitForLog(const QString &strText, int nTimeoutMs) const
-{
-    return QTest::qWaitFor([&] { return readLog().contains(strText); }, nTimeoutMs);
 }
 
 QByteArray buildPost(const QByteArray &baBody)
@@ -71,25 +51,19 @@ QList<QByteArray> replyBodies(const QByteArray &baStream)
     return lstBodies;
 }
 
-QByteArray httpExchange(const QByteArray &baRequest, int nReplies, int nTimeoutMs)
+QByteArray postCommand(const QByteArray &baBody, int nTimeoutMs)
 {
     QTcpSocket socket;
     socket.connectToHost("127.0.0.1", CHttpServer::kDefaultPort);
-    socket.write(baRequest); // sent once connected
-    socket.waitForBytesWritten(nTimeoutMs);
+    socket.write(buildPost(baBody)); // sent once connected
     QByteArray baReceived;
-    const QDeadlineTimer deadline(nTimeoutMs);
-    while (replyBodies(baReceived).size() < nReplies && !deadline.hasExpired()) {
-        if (!socket.waitForReadyRead(100) && socket.state() != QAbstractSocket::ConnectedState)
-            break;
+    const auto replied = [&] {
         baReceived += socket.readAll();
-    }
-    return baReceived;
-}
-
-QByteArray postCommand(const QByteArray &baBody, int nTimeoutMs)
-{
-    return replyBodies(httpExchange(buildPost(baBody), 1, nTimeoutMs)).value(0);
+        return !replyBodies(baReceived).isEmpty() || socket.state() == QAbstractSocket::UnconnectedState;
+    };
+    if (!QTest::qWaitFor(replied, nTimeoutMs))
+        return QByteArray();
+    return replyBodies(baReceived).value(0);
 }
 
 int runToEnd(const QString &strProgram, const QStringList &lstArgs)

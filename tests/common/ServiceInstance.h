@@ -3,7 +3,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-// The real service run as a child from a private copy (it keeps its files beside itself).
+// The real service, run from a private copy (it keeps its files beside itself).
 class ServiceInstance
 {
 public:
@@ -12,35 +12,26 @@ public:
 
     QString dir() const { return tmpDir.path(); }
     QString executable() const { return tmpDir.path() + "/VexaPrinter"; }
-    QProcess &process() { return proc; }
 
-    // Starts the service and waits until its HTTP port accepts connections.
+    // Until its HTTP port accepts connections.
     bool start(const QStringList &lstArgs = QStringList());
-    // SIGKILL, and reaped.
     void kill()
     {
         proc.kill();
         proc.waitForFinished();
     }
-    // The exit code once the process ends on its own; -1 on a crash or time-out.
-    int waitForExit(int nTimeoutMs);
 
-    // Today's general log; the writer batches every 500 ms.
-    QString readLog() const;
-    bool waitForLog(const QString &strText, int nTimeoutMs = 5000) const;
+    QProcess proc;
 
 private:
     QTemporaryDir tmpDir;
-    QProcess proc;
 };
 
-// Sends the bytes to the service's HTTP port; all it got once nReplies whole replies came (or time ran out).
-QByteArray httpExchange(const QByteArray &baRequest, int nReplies = 1, int nTimeoutMs = 5000);
-// A POST as the cashier page sends it; returns the reply body (empty on failure).
+// A POST as the cashier page sends it; the reply body (empty on failure).
 QByteArray postCommand(const QByteArray &baBody, int nTimeoutMs = 5000);
 QByteArray buildPost(const QByteArray &baBody);
-// The service's whole reply to a request answered with baBody.
+// The service's whole reply with that body.
 QByteArray httpReply(const QByteArray &baBody);
-// Runs a program to its end: its exit code, or -1 when it crashed or still ran after 10 s (it is killed).
-int runToEnd(const QString &strProgram, const QStringList &lstArgs);
 QList<QByteArray> replyBodies(const QByteArray &baStream);
+// Its exit code, or -1 when it crashed or still ran after 10 s.
+int runToEnd(const QString &strProgram, const QStringList &lstArgs);

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-// The whole file, or nothing when it cannot be read.
 inline QByteArray readFile(const QString &strPath)
 {
     QFile file(strPath);
@@ -13,7 +13,13 @@ inline QByteArray readFile(const QString &strPath)
     return file.readAll();
 }
 
-// Writes the file whole, making its folder.
+// Today's general log in the folder's "logs" (written every 500 ms by a running service).
+inline QString readLog(const QString &strDir)
+{
+    return readFile(strDir + QDate::currentDate().toString("'/logs/PrinterLog_'yyyy-MM-dd'.log'"));
+}
+
+// Making its folder.
 inline bool writeFile(const QString &strPath, const QByteArray &baContent, bool bExecutable = false)
 {
     QDir().mkpath(QFileInfo(strPath).absolutePath());

@@ -1,6 +1,6 @@
 #!/bin/bash
-# Records, then compares, the autostart folder of the user who runs the tests (outside the isolation
-# wrapper): after a run it must be exactly as before. Usage: autostart-guard.sh record|compare <snapshot>
+# Records, then compares, the real autostart folder of the user who runs the tests.
+# Usage: autostart-guard.sh record|compare <snapshot>
 set -euo pipefail
 folder=$HOME/.config/autostart
 if [[ ${XDG_CONFIG_HOME:-} == /* ]]; then

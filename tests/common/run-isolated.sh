@@ -1,8 +1,6 @@
 #!/bin/bash
-# Runs one test in a private network and IPC namespace: the service's fixed ports, broadcasts and
-# single-instance marker then never touch the host or another test running in parallel.
-# It also gets a home of its own: the window's switch writes an autostart entry for the running
-# executable, and a test program must never be started at the user's next log-in.
+# Runs one test in a private network and IPC namespace (fixed ports, broadcasts, the single-instance marker),
+# with a home of its own: the window's switch writes an autostart entry for the running program.
 set -e
 exec unshare --net --ipc -- bash -c '
   ip link set lo up

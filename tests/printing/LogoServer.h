@@ -3,16 +3,16 @@
 #include <QtGui>
 #include <QtNetwork>
 
-// A web server on 127.0.0.1 for logos, plain or HTTPS (self-signed): fixed bodies by path, else 404.
+// A web server on 127.0.0.1, plain or HTTPS (self-signed): fixed bodies by path, else 404.
 struct CLogoServer : QTcpServer
 {
     QMap<QByteArray, QByteArray> mapFiles;
     QSslConfiguration tls;
     int nReplyDelayMs = 0; // lets a test ask again while a download runs
     int nRequests = 0;
-    bool bAnnounceLength = true; // else the body ends when the server closes the connection
+    bool bAnnounceLength = true; // else the body ends with the connection
 
-    bool enableTls(const QString &strDir) // openssl makes the certificate in strDir
+    bool enableTls(const QString &strDir)
     {
         QProcess::execute("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
                                       "-keyout", strDir + "/key.pem", "-out", strDir + "/cert.pem"});
@@ -57,7 +57,7 @@ struct CLogoServer : QTcpServer
     }
 };
 
-inline QByteArray makeLogoPng() // a small PNG, as a merchant logo
+inline QByteArray makeLogoPng()
 {
     QImage image(160, 60, QImage::Format_RGB32);
     image.fill(Qt::black);

@@ -1,8 +1,6 @@
 #!/bin/bash
-# Runs a command on a "desktop" as far as libcups can tell: avahi-daemon browsing on a private system bus,
-# a veth pair its only link, /run/avahi-daemon a tmpfs of its own. With VEXA_PRIVATE_CUPSD=1 also a private
-# cupsd with the queue HungQueue, exported as VEXA_CUPSD_SOCKET and VEXA_CUPSD_PID.
-# Usage (as root, inside a private network namespace): with-avahi.sh command [args...]
+# Runs a command with avahi-daemon browsing on a private system bus and veth pair, and a private cupsd with
+# the queue HungQueue (VEXA_CUPSD_SOCKET, VEXA_CUPSD_PID). As root in a private network namespace.
 set -euo pipefail
 if [ "$(readlink /proc/self/ns/net)" = "$(readlink /proc/1/ns/net)" ]; then
     echo "with-avahi: refusing to run in the host's network namespace (use tests/common/run-isolated.sh)" >&2
@@ -12,15 +10,13 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vexa-avahi.XXXXXX")
 pids=()
 cleanup() {
     set +e
-    if [ -n "${VEXA_CUPSD_PID:-}" ]; then
-        kill -CONT "$VEXA_CUPSD_PID" # a stopped cupsd acts on TERM once continued
-    fi
+    kill -CONT "${VEXA_CUPSD_PID:-}" 2>/dev/null # a stopped cupsd acts on TERM once continued
     kill "${pids[@]}" 2>/dev/null
     wait
     rm -rf "$work"
 }
 trap cleanup EXIT
-up() { # what, test: waits up to 5 s for the test to pass
+up() { # what, test: up to 5 s
     for _ in $(seq 200); do
         if eval "$2"; then
             return 0
@@ -53,19 +49,17 @@ unshare --mount --propagation private sh -c 'mount -t tmpfs tmpfs /run/avahi-dae
 pids+=($!)
 up avahi-daemon 'grep -q "Server startup complete" "$work/avahi.log"'
 
-if [ "${VEXA_PRIVATE_CUPSD:-}" = 1 ]; then
-    c=$work/cups
-    mkdir -p "$c/etc" "$c/state" "$c/cache" "$c/spool/tmp" "$c/log"
-    printf 'Listen %s\nBrowsing No\nWebInterface No\n<Location />\nAllow all\n</Location>\n' "$c/cups.sock" \
-        >"$c/etc/cupsd.conf"
-    printf '%s %s\n' ServerRoot "$c/etc" StateDir "$c/state" CacheDir "$c/cache" RequestRoot "$c/spool" \
-        TempDir "$c/spool/tmp" ErrorLog "$c/log/error" AccessLog "$c/log/access" >"$c/etc/cups-files.conf"
-    printf '<DefaultPrinter HungQueue>\nDeviceURI socket://127.0.0.1:9\nState Idle\n</DefaultPrinter>\n' \
-        >"$c/etc/printers.conf"
-    cupsd -f -c "$c/etc/cupsd.conf" -s "$c/etc/cups-files.conf" >"$c/log/stdout" 2>&1 &
-    pids+=($!)
-    export VEXA_CUPSD_PID=$! VEXA_CUPSD_SOCKET="$c/cups.sock"
-    up cupsd 'CUPS_SERVER="$VEXA_CUPSD_SOCKET" lpstat -p HungQueue >/dev/null 2>&1'
-fi
+c=$work/cups
+mkdir -p "$c/etc" "$c/state" "$c/cache" "$c/spool/tmp" "$c/log"
+printf 'Listen %s\nBrowsing No\nWebInterface No\n<Location />\nAllow all\n</Location>\n' "$c/cups.sock" \
+    >"$c/etc/cupsd.conf"
+printf '%s %s\n' ServerRoot "$c/etc" StateDir "$c/state" CacheDir "$c/cache" RequestRoot "$c/spool" \
+    TempDir "$c/spool/tmp" ErrorLog "$c/log/error" AccessLog "$c/log/access" >"$c/etc/cups-files.conf"
+printf '<DefaultPrinter HungQueue>\nDeviceURI socket://127.0.0.1:9\nState Idle\n</DefaultPrinter>\n' \
+    >"$c/etc/printers.conf"
+cupsd -f -c "$c/etc/cupsd.conf" -s "$c/etc/cups-files.conf" >"$c/log/stdout" 2>&1 &
+pids+=($!)
+export VEXA_CUPSD_PID=$! VEXA_CUPSD_SOCKET="$c/cups.sock"
+up cupsd 'CUPS_SERVER="$VEXA_CUPSD_SOCKET" lpstat -p HungQueue >/dev/null 2>&1'
 
 "$@"

@@ -1,5 +1,5 @@
-# Box side of the two-host test: boxes .30 (unicast) and .31 (status group) announce themselves, the cashier's
-# commands go to the service over HTTP, and every datagram to the room and sync ports is captured.
+# Box side: .30 (unicast) and .31 (status group) announce themselves, commands go over HTTP, and every
+# datagram to the room and sync ports is captured.
 import http.client, json, select, socket, sys, threading, time
 
 SVC, BOX_A, BOX_B, BCAST = "192.168.77.20", "192.168.77.30", "192.168.77.31", "192.168.77.255"

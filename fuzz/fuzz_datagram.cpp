@@ -1,8 +1,10 @@
-// The JSON of a datagram at the room services' port: a box status and a relayed subtitle, through the rules.
+// The JSON of a UDP datagram as the room services read it (a box status, a relayed subtitle) and as the
+// updater link answers it; the same JSON read as "./subtitle.conf" and written back.
 #include <QJsonDocument>
 
 #include "rooms/StbRules.h"
 #include "rooms/SubtitleRules.h"
+#include "update/AutoUpdate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
 {
@@ -10,5 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const char *pData, size_t unSize)
     StbRules::listEntry(StbRules::parseStatus(obj, QString(), 0));
     SubtitleRules::deleteMode(obj["data"]);
     SubtitleRules::splitAccounts(SubtitleRules::fromCommand(obj["data"]).accountIds);
+    SubtitleRules::toFile(SubtitleRules::fromFile(obj));
+    CAutoUpdate::buildAnswer(obj["query"].toString(), obj["time"].toString());
     return 0;
 }
