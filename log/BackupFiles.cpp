@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace {
@@ -73,6 +74,10 @@ namespace {
 // each thread formats a second once and reuses the text until the clock moves on.
 const QString &timeStampOfSecond(qint64 llSecond)
 {
+    // Qt sets up its local time and locale data at the first conversion without a lock: two threads
+    // logging at once then may each get an empty text. That first conversion is made by one thread.
+    static std::once_flag onceFirst;
+    std::call_once(onceFirst, [] { QDateTime::currentDateTime().toString(QStringLiteral("yyyy")); });
     thread_local qint64 llCachedSecond = -1;
     thread_local QString strCached;
     if (llSecond != llCachedSecond) {

@@ -179,8 +179,6 @@ private slots:
                 WRITE_LOG(channel, QString("线程%1 %2 %3").arg(cTag).arg(i).arg("%1"));
         };
         const int nLine = __LINE__ - 2;
-        // Qt 5.15's first local-time text in a process races between threads (an empty stamp): made here first.
-        CBackupFiles::buildLine(QString(), "", 0);
         std::thread threadA(writer, 'A');
         std::thread threadB(writer, 'B');
         threadA.join();
