@@ -9,7 +9,8 @@ RUNTIME="libqt5core5a libqt5network5 libqt5gui5 libqt5widgets5 libqt5printsuppor
 BUILD="cmake make g++ pkg-config qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev libcups2-dev"
 TEST="xvfb xauth x11-utils xdotool imagemagick trayer iproute2 util-linux procps cups cups-client cups-bsd
   printer-driver-cups-pdf poppler-utils openssl curl chromium chromium-driver nginx-light wrk clang libclang-rt-14-dev valgrind python3
-  avahi-daemon dbus-daemon"
+  avahi-daemon dbus-daemon
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis zip"
 
 packages="$RUNTIME $BUILD"
 if [ "${1:-run}" = test ]; then
