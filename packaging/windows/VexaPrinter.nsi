@@ -26,11 +26,14 @@ SetCompressor /SOLID lzma
 !insertmacro MUI_LANGUAGE "SimpChinese"
 !insertmacro MUI_LANGUAGE "English"
 
-LangString StillRunning ${LANG_SIMPCHINESE} "VexaPrinter 仍在运行。请从托盘菜单选择“关闭程序”，然后重试。"
-LangString StillRunning ${LANG_ENGLISH} "VexaPrinter is still running. Close it from its tray menu, then retry."
+LangString StillRunning ${LANG_SIMPCHINESE} \
+  "VexaPrinter 仍在运行。请从托盘菜单选择“关闭程序”，然后重试。"
+LangString StillRunning ${LANG_ENGLISH} \
+  "VexaPrinter is still running. Close it from its tray menu, then retry."
 LangString ProgramSection ${LANG_SIMPCHINESE} "程序"
 LangString ProgramSection ${LANG_ENGLISH} "Program"
-LangString DataSection ${LANG_SIMPCHINESE} "我的数据：打印机设置、包厢区域、字幕、日志、商家logo"
+LangString DataSection ${LANG_SIMPCHINESE} \
+  "我的数据：打印机设置、包厢区域、字幕、日志、商家logo"
 LangString DataSection ${LANG_ENGLISH} "My data: printer settings, room area, subtitles, logs, logos"
 
 ; A running program locks its executable: ask it to end ("quit" goes through its updater link),
