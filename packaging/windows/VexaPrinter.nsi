@@ -3,6 +3,8 @@
 ; The service writes its settings, logs and logos beside its executable, so it goes to a folder of
 ; the user's own, and the installer needs no administrator.
 Unicode true
+; A 64-bit installer for a 64-bit program (and wine without its 32-bit half runs it too).
+Target amd64-unicode
 !include MUI2.nsh
 
 !define EXE "VexaPrinter.exe"
@@ -32,9 +34,8 @@ LangString StillRunning ${LANG_ENGLISH} \
   "VexaPrinter is still running. Close it from its tray menu, then retry."
 LangString ProgramSection ${LANG_SIMPCHINESE} "程序"
 LangString ProgramSection ${LANG_ENGLISH} "Program"
-LangString DataSection ${LANG_SIMPCHINESE} \
-  "我的数据：打印机设置、包厢区域、字幕、日志、商家logo"
-LangString DataSection ${LANG_ENGLISH} "My data: printer settings, room area, subtitles, logs, logos"
+LangString DataSection ${LANG_SIMPCHINESE} "我的设置、日志和logo"
+LangString DataSection ${LANG_ENGLISH} "My settings, logs, logos"
 
 ; A running program locks its executable: ask it to end ("quit" goes through its updater link),
 ; then wait until the file can be opened for writing.
