@@ -9,6 +9,7 @@ ip addr add 192.168.77.1/24 dev vxs && ip link set vxs up
 ip -n $box addr add 192.168.77.2/24 dev vxb && ip -n $box link set vxb up
 wine "$winApp\\VexaPrinter.exe" >/dev/null 2>&1 & service=$!
 for _ in $(seq 60); do post '{"Msg":"InfoData"}' >/dev/null && break; sleep 0.5; done
+timeout 60 wine "$winApp\\VexaPrinter.exe" >/dev/null 2>&1 || fail "a second start exited with $?"
 
 stb='{"query":"stbInfo","account":3001,"roomName":"Room 30","isServer":0}'
 ip netns exec $box bash -c "echo -n '$stb' >/dev/udp/192.168.77.1/19262"
@@ -51,8 +52,7 @@ try:
 except socket.timeout: pass
 exit(got.count(b"x") != 2**21 or got.count(b"HTTP/1.1 200 OK") != 3)' || fail "1 MiB replies not read whole, once"
 
-timeout 60 wine "$winApp\\VexaPrinter.exe" >/dev/null 2>&1 || fail "a second start exited with $?"
-wine "$winApp\\VexaPrinter.exe" quit
-timeout 30 tail --pid=$service -f /dev/null || fail "quit did not end the service"
+wine "$winApp\\VexaPrinter.exe" quit  # wine takes about 5 s to take the tray icon down
+timeout 60 tail --pid=$service -f /dev/null || fail "quit did not end the service; HTTP: $(post '{"Msg":"InfoData"}')"
 wait $service || fail "the service exited with $?"
 echo "receipt: $pdf"
