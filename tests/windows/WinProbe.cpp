@@ -1,4 +1,5 @@
 // The Windows backends for the wine tests: one subcommand each, one line out; qDebug goes to stderr.
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <cstdio>
@@ -30,7 +31,8 @@ void listPrinters()
 }
 
 // powerboot|autostart 0|1 (on an application object that is never started),
-// running <image>, tick <ms> (ticks before and after a sleep); anything else lists the printers
+// running <image>, tick <ms> (ticks before and after a sleep, and Qt's count of it); anything else lists
+// the printers
 int main(int argc, char *argv[])
 {
     qInstallMessageHandler(toStderr);
@@ -44,8 +46,11 @@ int main(int argc, char *argv[])
     } else if (baCommand == "running") {
         say(QString::number(Platform::isProcessRunning(QString::fromLocal8Bit(baArgument))));
     } else if (baCommand == "tick") {
+        QElapsedTimer timer;
+        timer.start();
         QThread::msleep(baArgument.toULong());
-        say(QStringLiteral("%1 %2").arg(unStart).arg(Platform::getTickMs()));
+        const qint64 llElapsed = timer.elapsed();
+        say(QStringLiteral("%1 %2 %3").arg(unStart).arg(Platform::getTickMs()).arg(llElapsed));
     } else {
         listPrinters();
     }

@@ -13,10 +13,10 @@ timeout 60 wine "$winApp\\VexaPrinter.exe" >/dev/null 2>&1 || fail "a second sta
 
 stb='{"query":"stbInfo","account":3001,"roomName":"Room 30","isServer":0}'
 ip netns exec $box bash -c "echo -n '$stb' >/dev/udp/192.168.77.1/19262"
-sleep 1
 linux='{"code":180,"data":[{"cprtPayStatus":0,"cprtQrCode":"","cprtSigned":0,"cprtTime":"0","isCloseRoom":0,'
 linux+='"isServer":0,"roomName":"Room30","strIp":"192.168.77.2","unAccount":"3001","unTime":"0"}]}'
-reply=$(post '{"Msg":"InfoData"}') && [ "$reply" = "$linux" ] || fail "InfoData: $reply"
+for _ in $(seq 20); do reply=$(post '{"Msg":"InfoData"}') && [ "$reply" = "$linux" ] && break; sleep 0.5; done
+[ "$reply" = "$linux" ] || fail "InfoData: $reply"
 
 names=$(post '{"Msg":"PrinterStatus"}' | sed -n 's/^ *"name": "\(.*\)",$/\1/p')
 [ "$names" = "$(lpstat -e)" ] || fail "PrinterStatus lists" $names
@@ -46,9 +46,10 @@ python3 -c 'import json, socket, time
 s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096); s.connect(("127.0.0.1", 12380))
 for b in json.dumps({"Msg": "SetRoomArea", "data": "x" * 2**20}).encode(), *[b"{\"Msg\":\"GetRoomArea\"}"] * 2:
     s.sendall(b"POST / HTTP/1.1\r\nContent-Length: %d\r\n\r\n%s" % (len(b), b))
-time.sleep(1); s.settimeout(1); got = b""
-try:
-    while (c := s.recv(4096)): got += c; time.sleep(0.001)
+time.sleep(1); s.settimeout(20); got = b""
+while got.count(b"x") < 2**21 and (c := s.recv(4096)): got += c; time.sleep(0.001)
+s.settimeout(0.5)
+try: got += s.recv(4096)  # nothing more may come
 except socket.timeout: pass
 exit(got.count(b"x") != 2**21 or got.count(b"HTTP/1.1 200 OK") != 3)' || fail "1 MiB replies not read whole, once"
 
