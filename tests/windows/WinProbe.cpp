@@ -24,8 +24,7 @@ void listPrinters()
 {
     const Platform::PrinterListing listing = Platform::listPrinters();
     for (const Platform::PrinterFacts &facts : listing.lstPrinters)
-        say(facts.strName + '|' + facts.strPort + '|' + QString::number(facts.bUsb) + QString::number(facts.bOffline)
-            + QString::number(facts.bDefault));
+        say(facts.strName + '|' + facts.strPort);
     say("default " + listing.strDefaultName);
 }
 }

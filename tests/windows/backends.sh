@@ -15,8 +15,7 @@ wine reg query "$run" | grep -qF "VexaPrinter    REG_SZ    $winApp\\$exe" || fai
 [ "$(probe autostart 0)" = "isPowerBoot 1 bAutoStart 0" ] || fail "bAutoStart after setAutoStart(false)"
 wine reg query "$run" | grep -q VexaPrinter && fail "the Run value stayed"
 
-# Wine: port "CUPS:<queue>", no flags.
-[ "$(probe printers)" = "$(lpstat -e | sed 's/.*/&|CUPS:&|000/'; lpstat -d | sed 's/.*: /default /')" ] ||
+[ "$(probe printers)" = "$(lpstat -e | sed 's/.*/&|CUPS:&/'; lpstat -d | sed 's/.*: /default /')" ] ||
     fail "printers:" $(probe printers)
 
 wine "$winApp\\Updater.exe" tick 60000 >/dev/null & updater=$!

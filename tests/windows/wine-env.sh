@@ -1,13 +1,12 @@
-# Sourced by the Windows tests inside run-isolated.sh's namespace: a wine prefix of the test's own
-# (from the fixture's), an X server, the program folder on the prefix's drive C: ($app, $winApp).
-# The prefix has no drive Z:, so nothing of the host (the Qt prefix) can stand in for the folder.
+# Sourced by the wine tests: a copy of the fixture's prefix, without drive Z: (nothing of the host may
+# stand in for the program folder, copied to C:), and an X server.
 set -u
 fail() { echo "FAIL: $*"; exit 1; }
 [ -d "$VEXA_WINE_TEMPLATE/drive_c" ] || fail "no wine prefix in $VEXA_WINE_TEMPLATE"
 export WINEPREFIX=$TMPDIR/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" QSG_RENDER_LOOP=basic
 on_exit=: xvfbPid=
 trap 'wineserver -k 2>/dev/null; kill $xvfbPid 2>/dev/null; eval "$on_exit"' EXIT
-# Wine's own DLLs are hard links (nothing writes them); the registry and .ini files are copies.
+# Wine's DLLs as hard links, the rest (registry, .ini) copied.
 cp -al "$VEXA_WINE_TEMPLATE" "$WINEPREFIX"
 find "$WINEPREFIX" -type f ! -path '*/system32/*' ! -path '*/winsxs/*' \
     -exec sh -c 'cp -p "$1" "$1.copy" && mv "$1.copy" "$1"' _ {} \;
