@@ -1,6 +1,6 @@
-// Start-with-the-desktop switch of the window: two independent per-user autostart
-// entries, one switched by the window (setPowerBoot), one by setAutoStart / bAutoStart. Both start
-// the executable, or the package launcher when that started it.
+// Start-with-the-computer switch: two independent methods, a shortcut in the user's start-up folder
+// (setPowerBoot, the window's check box) and a run entry (setAutoStart / bAutoStart). What each does
+// and what it reports is decided here for every system; platform/AutoStart.h does the OS calls.
 #include "app/MainApp.h"
 
 #include <QDebug>
@@ -8,16 +8,12 @@
 #include <QFileInfo>
 
 #include "log/Log.h"
-#include "platform/AutoStartEntries.h"
+#include "platform/AutoStart.h"
 
 namespace {
-const QString kEntrySuffix = QStringLiteral(".desktop");
-// Distinct from the window's entry, so switching one never touches the other.
-const QString kRunEntrySuffix = QStringLiteral("-run.desktop");
-
 QString getStartupFolder()
 {
-    const QString strFolder = Platform::autostartFolder();
+    const QString strFolder = Platform::startupFolder();
     if (strFolder.isEmpty()) {
         qDebug().noquote() << QStringLiteral("无法获取启动文件夹路径");
         WRITE_LOG(g_printerLog, QStringLiteral("无法获取启动文件夹路径"));
@@ -25,9 +21,9 @@ QString getStartupFolder()
     return strFolder;
 }
 
-bool createShortcut(const QString &strTarget, const QString &strLink, const QString &strName)
+bool createShortcut(const QString &strTarget, const QString &strLink)
 {
-    if (Platform::writeAutostartEntry(strLink, strTarget, strName))
+    if (Platform::createShortcut(strTarget, strLink))
         return true;
     WRITE_LOG(g_printerLog, QStringLiteral("开机启动项写入失败,%1").arg(strLink));
     return false;
@@ -35,32 +31,28 @@ bool createShortcut(const QString &strTarget, const QString &strLink, const QStr
 
 bool deleteShortcut(const QString &strLink)
 {
-    if (!QFileInfo(strLink).isFile())
+    if (!Platform::isShortcutFile(strLink))
         return false;
-    const int nError = Platform::removeAutostartEntry(strLink);
-    if (nError == 0) {
+    const quint32 unError = Platform::deleteShortcut(strLink);
+    if (unError == 0) {
         qDebug().noquote() << "Shortcut deleted successfully.";
         return true;
     }
-    qDebug().noquote().nospace() << "Failed to delete the shortcut. Error: " << nError;
-    WRITE_LOG(g_printerLog, QStringLiteral("开机启动项删除失败,%1,错误:%2").arg(strLink).arg(nError));
+    qDebug().noquote().nospace() << "Failed to delete the shortcut. Error: " << unError;
+    WRITE_LOG(g_printerLog, QStringLiteral("开机启动项删除失败,%1,错误:%2").arg(strLink).arg(unError));
     return false;
 }
 
-// The run entry: named after the executable's base name; empty when there is no autostart folder.
-QString runEntryPath()
+// The run entry's name: the executable's file name up to its first dot.
+QString runEntryName()
 {
-    const QString strFolder = Platform::autostartFolder();
-    if (strFolder.isEmpty())
-        return QString();
-    return strFolder + QLatin1Char('/') + QFileInfo(QCoreApplication::applicationFilePath()).baseName()
-        + kRunEntrySuffix;
+    return QFileInfo(QCoreApplication::applicationFilePath()).baseName();
 }
 
-// What both entries start: the executable, or the package launcher that started it.
+// What the run entry starts, with native separators: the executable, or the launcher that started it.
 QString nativeProgramPath()
 {
-    return QDir::toNativeSeparators(Platform::autostartProgram(QCoreApplication::applicationFilePath()));
+    return QDir::toNativeSeparators(Platform::startupProgram(QCoreApplication::applicationFilePath()));
 }
 }
 
@@ -70,12 +62,12 @@ bool CMainApp::setPowerBoot(bool bOpen)
     const QString strName = QFileInfo(strExecutable).completeBaseName();
     QString strFolder = getStartupFolder();
     strFolder.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    // Without a folder there is nowhere sensible to put the entry: the file operation is skipped.
+    // Without a folder there is nowhere sensible to put the shortcut: the file operation is skipped.
     if (!strFolder.isEmpty()) {
-        const QString strLink = strFolder + QLatin1Char('/') + strName + kEntrySuffix;
+        const QString strLink = strFolder + QLatin1Char('/') + strName + Platform::shortcutSuffix();
         if (bOpen) {
             QDir().mkpath(strFolder);
-            createShortcut(Platform::autostartProgram(strExecutable), strLink, strName);
+            createShortcut(Platform::startupProgram(strExecutable), strLink);
         } else {
             deleteShortcut(strLink);
         }
@@ -89,20 +81,17 @@ bool CMainApp::setPowerBoot(bool bOpen)
 
 void CMainApp::setAutoStart(bool enable)
 {
-    const QString strEntry = runEntryPath();
-    if (strEntry.isEmpty())
-        return;
+    const QString strName = runEntryName();
     if (!enable) {
-        Platform::removeAutostartEntry(strEntry);
+        Platform::removeRunEntry(strName);
         return;
     }
-    const QString strName = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
-    if (Platform::autostartEntryTarget(strEntry) != nativeProgramPath())
-        Platform::writeAutostartEntry(strEntry, nativeProgramPath(), strName);
+    const QString strProgram = nativeProgramPath();
+    if (Platform::runEntryProgram(strName) != strProgram)
+        Platform::writeRunEntry(strName, strProgram);
 }
 
 bool CMainApp::bAutoStart()
 {
-    const QString strEntry = runEntryPath();
-    return !strEntry.isEmpty() && Platform::autostartEntryTarget(strEntry) == nativeProgramPath();
+    return Platform::runEntryProgram(runEntryName()) == nativeProgramPath();
 }

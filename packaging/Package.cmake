@@ -38,7 +38,7 @@ printers, keeps paper settings per printer, relays room commands to the set-top
 boxes and lists the online boxes. Start it from the menu entry VexaPrinter; the
 page /usr/share/vexaprinter/testpage.html checks it from a browser.")
 # The QML modules and the CJK font are loaded at run time, so no library scan finds them.
-set(VEXA_RUNTIME_MODULES "qml-module-qtquick2, qml-module-qtquick-window2, qml-module-qtquick-controls, \
+set(VEXA_RUNTIME_MODULES "qml-module-qtquick2, qml-module-qtquick-window2, \
 qml-module-qtquick-controls2, qml-module-qtquick-layouts, qml-module-qt-labs-platform, libqt5quickcontrols2-5, \
 fonts-wqy-microhei")
 # The test page's menu entry opens the page with sensible-browser.

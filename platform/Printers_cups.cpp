@@ -118,7 +118,7 @@ void takeAttribute(PrinterRecord &record, ipp_attribute_t *pAttr)
     if (baName == "printer-name" && eTag == IPP_TAG_NAME)
         record.facts.strName = QString::fromUtf8(ippGetString(pAttr, 0, nullptr));
     else if (baName == "device-uri" && eTag == IPP_TAG_URI)
-        record.facts.strDeviceUri = QString::fromUtf8(ippGetString(pAttr, 0, nullptr));
+        record.facts.strPort = QString::fromUtf8(ippGetString(pAttr, 0, nullptr));
     else if (baName == "printer-state" && eTag == IPP_TAG_ENUM)
         record.strState = QString::number(ippGetInteger(pAttr, 0));
     else if (baName == "printer-state-reasons" && eTag == IPP_TAG_KEYWORD)
@@ -141,7 +141,7 @@ QList<PrinterFacts> printersOf(ipp_t *pResponse)
         }
         if (!record.facts.strName.isEmpty()) {
             record.facts.bDefault = (record.nType & CUPS_PRINTER_DEFAULT) != 0;
-            record.facts.bUsb = isUsbDeviceUri(record.facts.strDeviceUri);
+            record.facts.bUsb = isUsbDeviceUri(record.facts.strPort);
             record.facts.bOffline = isOfflineState(record.strState, record.strReasons);
             lstPrinters.append(record.facts);
         }
@@ -209,6 +209,12 @@ PrinterListing listPrinters(int nTimeoutMs)
     listing.lstPrinters = printersOf(pResponse);
     ippDelete(pResponse);
     applyUserDefault(listing.lstPrinters);
+    for (const PrinterFacts &facts : qAsConst(listing.lstPrinters)) {
+        if (facts.bDefault) {
+            listing.strDefaultName = facts.strName;
+            break;
+        }
+    }
     return listing;
 }
 

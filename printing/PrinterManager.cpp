@@ -44,19 +44,23 @@ bool CPrinterManager::printerConfig(const QString &strName, PrintJob &record)
     return true;
 }
 
-Platform::PrinterFacts CPrinterManager::choosePrinter(const PrintJob &job)
+CPrinterManager::ChosenPrinter CPrinterManager::choosePrinter(const PrintJob &job)
 {
-    const QList<Platform::PrinterFacts> lstPrinters = Platform::listPrinters(kPrinterLookupMs).lstPrinters;
-    Platform::PrinterFacts defaultPrinter;
-    for (const Platform::PrinterFacts &facts : lstPrinters) {
-        if (!job.strName.isEmpty() && facts.strName == job.strName)
-            return facts;
-        if (facts.bDefault && defaultPrinter.strName.isEmpty())
-            defaultPrinter = facts;
+    const Platform::PrinterListing listing = Platform::listPrinters(kPrinterLookupMs);
+    ChosenPrinter chosen;
+    for (const Platform::PrinterFacts &facts : listing.lstPrinters) {
+        if (!job.strName.isEmpty() && facts.strName == job.strName) {
+            chosen.strName = facts.strName;
+            break;
+        }
     }
-    if (!job.strName.isEmpty() && !job.bNameUnchecked)
-        WRITE_LOG(g_printerLog, QStringLiteral("打印机未找到，name:%1, 将使用默认打印机").arg(job.strName));
-    return defaultPrinter;
+    if (chosen.strName.isEmpty()) {
+        if (!job.strName.isEmpty() && !job.bNameUnchecked)
+            WRITE_LOG(g_printerLog, QStringLiteral("打印机未找到，name:%1, 将使用默认打印机").arg(job.strName));
+        chosen.strName = listing.strDefaultName;
+    }
+    chosen.bSystemDefault = !chosen.strName.isEmpty() && chosen.strName == listing.strDefaultName;
+    return chosen;
 }
 
 void CPrinterManager::applyGeometry(QPrinter &printer)
@@ -83,11 +87,11 @@ void CPrinterManager::applyGeometry(QPrinter &printer)
 void CPrinterManager::printReceipt(PrintJob &job)
 {
     strHtml = job.strContent;
-    const Platform::PrinterFacts chosen = choosePrinter(job);
+    const ChosenPrinter chosen = choosePrinter(job);
     // Without any printer Qt would fall back to a PDF printer without a file and print nothing either.
     if (!chosen.strName.isEmpty()) {
         QPrinter printer(QPrinterInfo::printerInfo(chosen.strName), QPrinter::ScreenResolution);
-        if (chosen.bDefault)
+        if (chosen.bSystemDefault)
             printer.setResolution(kDefaultPrinterDpi);
         applyGeometry(printer);
         printDocument(&printer);

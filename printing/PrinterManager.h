@@ -30,10 +30,15 @@ public:
     bool printerConfig(const QString &strName, PrintJob &record);
     // Left margin and paper size of the printer's record, if it has one.
     void applyGeometry(QPrinter &printer);
-    // The job's printer if it is installed, else the default one (with a log line for a checked name);
-    // an empty name when there is neither. Asks the scheduler directly: Qt's own printer list would
-    // browse the network first.
-    Platform::PrinterFacts choosePrinter(const PrintJob &job);
+    struct ChosenPrinter
+    {
+        QString strName;              // empty: no printer at all
+        bool bSystemDefault = false;  // the system's default printer, printed at 96 dpi
+    };
+    // The job's printer if it is installed, else the system's default one (with a log line for a
+    // checked name). Asks the printing system directly: Qt's own printer list would browse the
+    // network first on CUPS.
+    ChosenPrinter choosePrinter(const PrintJob &job);
     QString html() const { return strHtml; }
 
 public slots:

@@ -1,4 +1,4 @@
-#include "platform/AutoStartEntries.h"
+#include "platform/AutoStart.h"
 #include "platform/AtomicFile.h"
 
 #include <QDir>
@@ -10,6 +10,8 @@
 
 namespace {
 const QString kExecKey = QStringLiteral("Exec=");
+// Distinct from the shortcut's entry, so switching one never touches the other.
+const QString kRunEntrySuffix = QStringLiteral("-run.desktop");
 
 // Desktop entry string escapes, applied after the Exec quoting: \\ \n \t \r.
 QString escapeString(const QString &strValue)
@@ -82,29 +84,8 @@ QString firstExecArgument(const QString &strExec)
     }
     return strArg;
 }
-}
 
-namespace Platform {
-QString autostartFolder()
-{
-    const QString strConfigHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (QDir::isAbsolutePath(strConfigHome))
-        return QDir::cleanPath(strConfigHome) + QStringLiteral("/autostart");
-    const QString strHome = qEnvironmentVariable("HOME");
-    if (QDir::isAbsolutePath(strHome))
-        return QDir::cleanPath(strHome) + QStringLiteral("/.config/autostart");
-    return QString();
-}
-
-QString autostartProgram(const QString &strExecutable)
-{
-    const QString strLauncher = qEnvironmentVariable("VEXAPRINTER_LAUNCHER");
-    const QFileInfo launcher(strLauncher);
-    if (!strLauncher.isEmpty() && launcher.isAbsolute() && launcher.isFile() && launcher.isExecutable())
-        return strLauncher;
-    return strExecutable;
-}
-
+// The Exec= value that runs strProgram: quoted as one argument and escaped as a desktop entry string.
 QString execValueForProgram(const QString &strProgram)
 {
     QString strQuoted = QStringLiteral("\"");
@@ -120,26 +101,31 @@ QString execValueForProgram(const QString &strProgram)
     return escapeString(strQuoted);
 }
 
+// The reverse: the program named by an Exec= value as it stands in the file.
 QString programFromExecValue(const QString &strValue)
 {
     return firstExecArgument(unescapeString(strValue));
 }
 
+// Writes (or replaces, atomically) an entry of type Application that runs strTarget without
+// arguments; creates the folder when needed.
 bool writeAutostartEntry(const QString &strEntryPath, const QString &strTarget, const QString &strName)
 {
     QDir().mkpath(QFileInfo(strEntryPath).absolutePath());
     const QByteArray baEntry = QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\n%2%3\nTerminal=false\n")
                                    .arg(escapeString(strName), kExecKey, execValueForProgram(strTarget))
                                    .toUtf8();
-    return writeFileAtomically(strEntryPath, baEntry);
+    return Platform::writeFileAtomically(strEntryPath, baEntry);
 }
 
+// 0 on success, else the system's error number.
 int removeAutostartEntry(const QString &strEntryPath)
 {
     const QByteArray baPath = QFile::encodeName(strEntryPath);
     return ::unlink(baPath.constData()) == 0 ? 0 : errno;
 }
 
+// The program an entry runs (first word of its Exec= line, unquoted); empty when there is none.
 QString autostartEntryTarget(const QString &strEntryPath)
 {
     QFile file(strEntryPath);
@@ -154,5 +140,74 @@ QString autostartEntryTarget(const QString &strEntryPath)
             return programFromExecValue(strLine.mid(kExecKey.size()));
     }
     return QString();
+}
+
+// The run entry: named after the executable's base name; empty when there is no autostart folder.
+QString runEntryPath(const QString &strName)
+{
+    const QString strFolder = Platform::startupFolder();
+    return strFolder.isEmpty() ? QString() : strFolder + QLatin1Char('/') + strName + kRunEntrySuffix;
+}
+}
+
+namespace Platform {
+// "$XDG_CONFIG_HOME/autostart", else "$HOME/.config/autostart"; neither an absolute path: none.
+QString startupFolder()
+{
+    const QString strConfigHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (QDir::isAbsolutePath(strConfigHome))
+        return QDir::cleanPath(strConfigHome) + QStringLiteral("/autostart");
+    const QString strHome = qEnvironmentVariable("HOME");
+    if (QDir::isAbsolutePath(strHome))
+        return QDir::cleanPath(strHome) + QStringLiteral("/.config/autostart");
+    return QString();
+}
+
+QString startupProgram(const QString &strExecutable)
+{
+    const QString strLauncher = qEnvironmentVariable("VEXAPRINTER_LAUNCHER");
+    const QFileInfo launcher(strLauncher);
+    if (!strLauncher.isEmpty() && launcher.isAbsolute() && launcher.isFile() && launcher.isExecutable())
+        return strLauncher;
+    return strExecutable;
+}
+
+QString shortcutSuffix()
+{
+    return QStringLiteral(".desktop");
+}
+
+bool createShortcut(const QString &strTarget, const QString &strLink)
+{
+    return writeAutostartEntry(strLink, strTarget, QFileInfo(strLink).completeBaseName());
+}
+
+bool isShortcutFile(const QString &strLink)
+{
+    return QFileInfo(strLink).isFile();
+}
+
+quint32 deleteShortcut(const QString &strLink)
+{
+    return quint32(removeAutostartEntry(strLink));
+}
+
+bool writeRunEntry(const QString &strName, const QString &strProgram)
+{
+    const QString strEntry = runEntryPath(strName);
+    return !strEntry.isEmpty() && writeAutostartEntry(strEntry, strProgram, strName);
+}
+
+void removeRunEntry(const QString &strName)
+{
+    const QString strEntry = runEntryPath(strName);
+    if (!strEntry.isEmpty())
+        removeAutostartEntry(strEntry);
+}
+
+QString runEntryProgram(const QString &strName)
+{
+    const QString strEntry = runEntryPath(strName);
+    return strEntry.isEmpty() ? QString() : autostartEntryTarget(strEntry);
 }
 }
