@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 
 #include "commands/PrinterJson.h"
+#include "commands/PrinterList.h"
 #include "common/AppTestMain.h"
 #include "common/TestFiles.h"
 #include "log/Log.h"
@@ -90,6 +91,31 @@ private slots:
     {
         QFETCH(QByteArrayList, lstCase);
         QCOMPARE(Platform::userDefaultDestination(lstCase[0], lstCase[1], lstCase.mid(2, 2)), QString(lstCase[4]));
+    }
+
+    // A Windows spooler record (PRINTER_INFO_2) as the printer list's facts, and whether it is listed.
+    void spoolerRecord_data()
+    {
+        QTest::addColumn<QString>("strPort");
+        QTest::addColumn<uint>("unAttributes");
+        QTest::addColumn<uint>("unStatus");
+        QTest::addColumn<QString>("strFacts"); // USB, offline, default; listed
+        QTest::newRow("USB") << "USB001" << 0u << 0u << "100 1";
+        QTest::newRow("USB offline") << "USB001" << 0u << 0x80u << "110 0";
+        QTest::newRow("USB not available") << "USB002" << 0u << 0x1000u << "110 0";
+        QTest::newRow("USB work offline") << "USB003" << 0x400u << 0u << "110 0";
+        QTest::newRow("lower-case usb") << "usb001" << 0x400u << 0x1080u << "010 1";
+        QTest::newRow("default flag") << "CUPS:VexaPDF" << 0x6u << 0x8u << "001 1";
+    }
+    void spoolerRecord()
+    {
+        QFETCH(QString, strPort);
+        QFETCH(uint, unAttributes);
+        QFETCH(uint, unStatus);
+        QFETCH(QString, strFacts);
+        const Platform::PrinterFacts facts = Platform::factsFromSpoolerRecord("P", strPort, unAttributes, unStatus);
+        const int nListed = buildPrinterList({facts}).size();
+        QCOMPARE(QString("%1%2%3 %4").arg(facts.bUsb).arg(facts.bOffline).arg(facts.bDefault).arg(nListed), strFacts);
     }
 
     void updateConfig_data()

@@ -40,7 +40,10 @@ int main(int argc, char *argv[])
     const quint32 unStart = Platform::getTickMs();
     if (baCommand == "powerboot" || baCommand == "autostart") {
         CMainApp app(argc, argv);
-        baCommand == "powerboot" ? void(app.setPowerBoot(baArgument == "1")) : app.setAutoStart(baArgument == "1");
+        if (baCommand == "powerboot")
+            app.setPowerBoot(baArgument == "1");
+        else
+            app.setAutoStart(baArgument == "1");
         say(QStringLiteral("isPowerBoot %1 bAutoStart %2").arg(app.isPowerBoot()).arg(app.bAutoStart()));
     } else if (baCommand == "running") {
         say(QString::number(Platform::isProcessRunning(QString::fromLocal8Bit(baArgument))));
