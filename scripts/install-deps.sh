@@ -5,7 +5,7 @@ set -euo pipefail
 RUNTIME="libqt5core5a libqt5network5 libqt5gui5 libqt5widgets5 libqt5printsupport5 libqt5qml5 libqt5quick5
   libqt5quickcontrols2-5 qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
   qml-module-qtquick-layouts qml-module-qt-labs-platform qt5-gtk-platformtheme
-  libcups2 fonts-wqy-microhei ca-certificates"
+  libcups2 fonts-wqy-microhei ca-certificates sensible-utils"
 BUILD="cmake make g++ pkg-config qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev libcups2-dev"
 TEST="xvfb xauth x11-utils xdotool imagemagick trayer iproute2 util-linux procps cups cups-client cups-bsd
   printer-driver-cups-pdf poppler-utils openssl curl chromium chromium-driver nginx-light wrk clang libclang-rt-14-dev valgrind python3
