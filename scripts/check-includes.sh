@@ -51,11 +51,11 @@ while IFS= read -r file; do
   module=${file%%/*}
   [ "${allowed[$module]:-}" = "*" ] && continue
   dir=$(dirname "$file")
-  while IFS=: read -r line spec; do
-    target=${spec:1}
+  while IFS=: read -r line written; do
+    target=${written:1}
     # A quoted include is looked up beside the including file first, then on the include path.
     resolved=$(normalize "$target")
-    if [ "${spec:0:1}" = '"' ]; then
+    if [ "${written:0:1}" = '"' ]; then
       beside=$(normalize "$dir/$target")
       [ -e "$beside" ] && resolved=$beside
     fi

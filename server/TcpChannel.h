@@ -11,8 +11,8 @@ class QSocketNotifier;
 
 // One accepted TCP connection as a bare non-blocking socket: reads and writes go straight to the
 // kernel, so a reply leaves in the call that produced it. A write watch exists only while output
-// waits. The socket is closed by close() or at destruction. The one file per system that knows the
-// socket calls (TcpChannel_unix.cpp, TcpChannel_win.cpp).
+// waits. The socket is closed by close() or at destruction. The socket calls are in one file per
+// system (TcpChannel_unix.cpp, TcpChannel_win.cpp); the watches are the same everywhere (TcpChannel.cpp).
 class CTcpChannel
 {
 public:
@@ -49,6 +49,7 @@ public:
 
 private:
     qint64 result(qint64 nMoved, bool bReading);
+    void closeSocket();
 
     qintptr nSocket = -1;  // -1 is also Windows' INVALID_SOCKET
     quint16 nPeerPort = 0;

@@ -1,7 +1,6 @@
 #include "server/TcpChannel.h"
 
 #include <QAbstractSocket>
-#include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>
@@ -11,16 +10,6 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
-
-CTcpChannel::CTcpChannel(qintptr nSocket)
-    : nSocket(nSocket)
-{
-}
-
-CTcpChannel::~CTcpChannel()
-{
-    close();
-}
 
 bool CTcpChannel::prepare()
 {
@@ -88,37 +77,7 @@ QString CTcpChannel::errorString() const
     return QString::fromLocal8Bit(std::strerror(nError));
 }
 
-void CTcpChannel::onReadable(QObject *pContext, std::function<void()> fnHandler)
+void CTcpChannel::closeSocket()
 {
-    pReadNotifier = std::make_unique<QSocketNotifier>(nSocket, QSocketNotifier::Read);
-    QObject::connect(pReadNotifier.get(), &QSocketNotifier::activated, pContext, std::move(fnHandler));
-}
-
-void CTcpChannel::setReading(bool bOn)
-{
-    if (pReadNotifier && nSocket != -1)
-        pReadNotifier->setEnabled(bOn);
-}
-
-void CTcpChannel::watchWritable(bool bOn, QObject *pContext, const std::function<void()> &fnHandler)
-{
-    if (!pWriteNotifier && bOn) {
-        pWriteNotifier = std::make_unique<QSocketNotifier>(nSocket, QSocketNotifier::Write);
-        QObject::connect(pWriteNotifier.get(), &QSocketNotifier::activated, pContext, fnHandler);
-    }
-    if (pWriteNotifier && nSocket != -1)
-        pWriteNotifier->setEnabled(bOn);
-}
-
-void CTcpChannel::close()
-{
-    if (nSocket == -1)
-        return;
-    // The watches go quiet before the number can be handed to the next connection.
-    if (pReadNotifier)
-        pReadNotifier->setEnabled(false);
-    if (pWriteNotifier)
-        pWriteNotifier->setEnabled(false);
     ::close(int(nSocket));
-    nSocket = -1;
 }

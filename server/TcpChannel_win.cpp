@@ -1,7 +1,6 @@
 #include "server/TcpChannel.h"
 
 #include <QAbstractSocket>
-#include <QSocketNotifier>
 #include <QtGlobal>
 
 #include <climits>
@@ -25,16 +24,6 @@ int chunkSize(qint64 nSize)
 {
     return int(qMin<qint64>(nSize, INT_MAX));
 }
-}
-
-CTcpChannel::CTcpChannel(qintptr nSocket)
-    : nSocket(nSocket)
-{
-}
-
-CTcpChannel::~CTcpChannel()
-{
-    close();
 }
 
 bool CTcpChannel::prepare()
@@ -106,39 +95,7 @@ QString CTcpChannel::errorString() const
     return qt_error_string(nError);
 }
 
-void CTcpChannel::onReadable(QObject *pContext, std::function<void()> fnHandler)
+void CTcpChannel::closeSocket()
 {
-    pReadNotifier = std::make_unique<QSocketNotifier>(nSocket, QSocketNotifier::Read);
-    QObject::connect(pReadNotifier.get(), &QSocketNotifier::activated, pContext, std::move(fnHandler));
-}
-
-void CTcpChannel::setReading(bool bOn)
-{
-    if (pReadNotifier && nSocket != -1)
-        pReadNotifier->setEnabled(bOn);
-}
-
-// Winsock reports FD_WRITE once after a send that would have blocked; Qt's dispatcher selects the
-// socket again whenever a notifier is enabled, which reports a socket that is writable already.
-void CTcpChannel::watchWritable(bool bOn, QObject *pContext, const std::function<void()> &fnHandler)
-{
-    if (!pWriteNotifier && bOn) {
-        pWriteNotifier = std::make_unique<QSocketNotifier>(nSocket, QSocketNotifier::Write);
-        QObject::connect(pWriteNotifier.get(), &QSocketNotifier::activated, pContext, fnHandler);
-    }
-    if (pWriteNotifier && nSocket != -1)
-        pWriteNotifier->setEnabled(bOn);
-}
-
-void CTcpChannel::close()
-{
-    if (nSocket == -1)
-        return;
-    // The watches go quiet before the handle can be handed to the next connection.
-    if (pReadNotifier)
-        pReadNotifier->setEnabled(false);
-    if (pWriteNotifier)
-        pWriteNotifier->setEnabled(false);
     ::closesocket(toSocket(nSocket));
-    nSocket = -1;
 }
